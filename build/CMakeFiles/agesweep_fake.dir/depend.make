@@ -1,0 +1,2 @@
+# Empty dependencies file for agesweep_fake.
+# This may be replaced when dependencies are built.

@@ -1,0 +1,1 @@
+set(  agesweep_posix_tests_TESTS)

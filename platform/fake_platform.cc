@@ -1,0 +1,182 @@
+#include "platform/fake_platform.h"
+
+namespace {
+
+// Ticks between 1601-01-01 and 1970-01-01.
+constexpr int64_t kEpochTicks = 116444736000000000LL;
+constexpr int64_t kTicksPerSecond = 10000000LL;
+
+FakeNode MakeDir(const std::string& name) {
+  FakeNode node;
+  node.name = name;
+  node.is_dir = true;
+  for (const char* dot : {".", ".."}) {
+    FakeNode d;
+    d.name = dot;
+    d.is_dir = true;
+    node.children.push_back(d);
+  }
+  return node;
+}
+
+std::vector<std::string> SplitPath(const std::string& path, char sep) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (char c : path) {
+    if (c == sep) {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+FakeNode* Child(FakeNode& node, const std::string& name) {
+  for (FakeNode& c : node.children)
+    if (c.name == name) return &c;
+  return nullptr;
+}
+
+class FakeListing : public Listing {
+ public:
+  explicit FakeListing(FakeNode* folder) : folder_(folder) {}
+
+  bool Next(DirEntry* entry) override {
+    if (pos_ >= folder_->children.size()) return false;
+    const FakeNode& node = folder_->children[pos_++];
+    entry->name = node.name;
+    entry->is_dir = node.is_dir;
+    return true;
+  }
+
+  std::unique_ptr<Listing> OpenSubfolder(const DirEntry&,
+                                         const std::string&) override {
+    FakeNode& node = folder_->children[pos_ - 1];
+    if (node.unlistable || node.is_link) return nullptr;
+    return std::make_unique<FakeListing>(&node);
+  }
+
+  FileTimes ReadTimes(const DirEntry&, const std::string&) override {
+    return folder_->children[pos_ - 1].times;
+  }
+
+  bool Remove(const DirEntry&, const std::string&, int64_t* error_number,
+              std::string* error_text) override {
+    FakeNode& node = folder_->children[pos_ - 1];
+    if (node.delete_error != 0) {
+      *error_number = node.delete_error;
+      *error_text = "Permission denied";
+      return false;
+    }
+    folder_->children.erase(folder_->children.begin() + (pos_ - 1));
+    --pos_;
+    return true;
+  }
+
+ private:
+  FakeNode* folder_;
+  size_t pos_ = 0;
+};
+
+}  // namespace
+
+FileTime FakeFileTime(int year, int month, int day, int hour, int minute,
+                      int second) {
+  const CivilTime t{year, month, day, hour, minute, second};
+  return FileTime{SecondNumber(t) * kTicksPerSecond + kEpochTicks, true};
+}
+
+FakePlatform::FakePlatform() : root(MakeDir("")) {}
+
+FakeNode& FakePlatform::Add(const std::string& path, bool is_dir) {
+  std::vector<std::string> parts = SplitPath(path, separator);
+  FakeNode* node = &root;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    FakeNode* next = Child(*node, parts[i]);
+    if (!next) {
+      const bool last = i + 1 == parts.size();
+      if (last && !is_dir) {
+        FakeNode file;
+        file.name = parts[i];
+        node->children.push_back(file);
+      } else {
+        node->children.push_back(MakeDir(parts[i]));
+      }
+      next = &node->children.back();
+    }
+    node = next;
+  }
+  return *node;
+}
+
+FakeNode& FakePlatform::AddFile(const std::string& path, FileTime last_write,
+                                FileTime creation) {
+  FakeNode& node = Add(path);
+  node.times.last_write = last_write;
+  node.times.creation = creation.valid ? creation : last_write;
+  return node;
+}
+
+FakeNode* FakePlatform::Find(const std::string& path) {
+  FakeNode* node = &root;
+  for (const std::string& part : SplitPath(path, separator)) {
+    node = Child(*node, part);
+    if (!node) return nullptr;
+  }
+  return node;
+}
+
+std::string FakePlatform::GetEnv(const std::string& name) {
+  auto it = env.find(name);
+  return it == env.end() ? "" : it->second;
+}
+
+double FakePlatform::MonotonicSeconds() {
+  if (ticks.empty()) return 0;
+  const double t = ticks[std::min(tick_index_, ticks.size() - 1)];
+  ++tick_index_;
+  return t;
+}
+
+bool FakePlatform::ToLocal(FileTime time, CivilTime* local) {
+  if (!time.valid || time.ticks < 0) return false;
+  const int64_t seconds = (time.ticks - kEpochTicks) / kTicksPerSecond;
+  *local = CivilFromSecondNumber(seconds + utc_offset_minutes * 60);
+  return true;
+}
+
+std::unique_ptr<Listing> FakePlatform::OpenFolder(const std::string& path) {
+  // Folder texts are absolute in the fake; the root is the separator alone.
+  if (path.empty() || path[0] != separator) return nullptr;
+  FakeNode* node = Find(path);
+  if (!node || !node->is_dir || node->unlistable || node->is_link)
+    return nullptr;
+  return std::make_unique<FakeListing>(node);
+}
+
+bool FakePlatform::AppendToFile(const std::string& path, std::string_view text,
+                                std::string* reason) {
+  if (log_write_fails) {
+    *reason = "Read-only file system";
+    return false;
+  }
+  files_written[path].append(text);
+  return true;
+}
+
+bool FakePlatform::AskYesNo(const std::string& title,
+                            const std::string& prompt) {
+  prompts.push_back(title + ": " + prompt);
+  if (answers.empty()) return false;
+  const bool yes = answers.front();
+  answers.pop_front();
+  return yes;
+}
+
+int FakePlatform::ShowWindow(const WindowModel&) {
+  ++windows_shown;
+  return 0;
+}

@@ -1,0 +1,115 @@
+// The one narrow interface between agesweep and the operating system.
+//
+// Everything above this layer is portable and deterministic: it gets the
+// command line, the clock, the locale, the file system and the user's answers
+// from a Platform, so every rule can be tested against FakePlatform.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/civil_time.h"
+
+struct WindowModel;
+
+// A file time as file systems record it: 100-nanosecond ticks since
+// 1601-01-01 00:00:00 UTC. `valid` is false when the platform could not read
+// the time at all; such a time never converts to a calendar date.
+struct FileTime {
+  int64_t ticks = 0;
+  bool valid = false;
+};
+
+struct FileTimes {
+  FileTime creation;
+  FileTime last_write;
+};
+
+// One entry of a folder listing. `name` stays valid until the next call of
+// Listing::Next on the same listing.
+struct DirEntry {
+  std::string_view name;
+  bool is_dir = false;
+};
+
+// An open folder, listed one entry at a time in the file system's order.
+// The walk keeps one Listing per level of the tree it is in.
+struct Listing {
+  virtual ~Listing() = default;
+
+  // Fetches the next entry. False when the folder has no more entries or the
+  // listing failed; either way the folder's loop ends.
+  virtual bool Next(DirEntry* entry) = 0;
+
+  // Opens the subfolder `entry` (the current entry) for listing. `path` is its
+  // folder text, ending in the separator. Null when it cannot be listed; links
+  // to folders are never opened.
+  virtual std::unique_ptr<Listing> OpenSubfolder(const DirEntry& entry,
+                                                 const std::string& path) = 0;
+
+  // Reads both times of the current entry `entry`, whose full path is `path`,
+  // without following links. A time that cannot be read comes back invalid.
+  virtual FileTimes ReadTimes(const DirEntry& entry,
+                              const std::string& path) = 0;
+
+  // Deletes exactly the current entry `entry` (full path `path`). On failure
+  // returns false with `*error_number` and `*error_text` set to the
+  // platform's numbering and wording of the failure.
+  virtual bool Remove(const DirEntry& entry, const std::string& path,
+                      int64_t* error_number, std::string* error_text) = 0;
+};
+
+// Conventions of the user's locale that the run needs.
+struct LocaleInfo {
+  std::string thousands_separator = ",";
+  std::string decimal_separator = ".";
+  std::string date_separator = "/";
+  std::string time_separator = ":";
+  int first_weekday = 0;  // 0 is Sunday .. 6 is Saturday
+};
+
+struct Platform {
+  virtual ~Platform() = default;
+
+  // Process environment.
+  // The argument text as the user typed it, without the program's own name.
+  virtual std::string ArgumentText() = 0;
+  // The value of an environment variable; empty when it is not set.
+  virtual std::string GetEnv(const std::string& name) = 0;
+  // The folder holding the executable, without a trailing separator except at
+  // a root.
+  virtual std::string ProgramFolder() = 0;
+  // The folder separator: '\\' on Windows, '/' on POSIX.
+  virtual char Separator() = 0;
+
+  // Clock and locale.
+  virtual CivilTime Now() = 0;
+  // Seconds from an arbitrary fixed start, never going backwards.
+  virtual double MonotonicSeconds() = 0;
+  // Converts a file time to local time with the zone offset in force at that
+  // instant. False when it cannot be converted.
+  virtual bool ToLocal(FileTime time, CivilTime* local) = 0;
+  virtual LocaleInfo Locale() = 0;
+  // The locale's general date: short date, a space, long time.
+  virtual std::string FormatGeneralDate(const CivilTime& time) = 0;
+
+  // File system.
+  // Opens a folder text (ending in the separator) for listing; null when it
+  // cannot be listed.
+  virtual std::unique_ptr<Listing> OpenFolder(const std::string& path) = 0;
+  // Appends `text` (UTF-8) to the file at `path` in one write, creating the
+  // file when missing. On failure returns false with a reason.
+  virtual bool AppendToFile(const std::string& path, std::string_view text,
+                            std::string* reason) = 0;
+
+  // The user.
+  // The modal Yes/No box; Yes is the default. True only for Yes.
+  virtual bool AskYesNo(const std::string& title,
+                        const std::string& prompt) = 0;
+  // Displays the window until the user closes it; returns the exit status.
+  virtual int ShowWindow(const WindowModel& window) = 0;
+  // A message for whoever started the program (stderr where there is one).
+  virtual void ReportError(const std::string& text) = 0;
+};

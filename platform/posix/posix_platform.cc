@@ -1,0 +1,300 @@
+#include "platform/posix/posix_platform.h"
+
+#include <errno.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <climits>
+#include <iostream>
+
+#include "platform/posix/posix_listing.h"
+#include "ui/window.h"
+
+namespace {
+
+constexpr int64_t kEpochTicks = 116444736000000000LL;
+constexpr int64_t kTicksPerSecond = 10000000LL;
+
+std::string LowerAscii(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return s;
+}
+
+// The locale name in force for a category, by POSIX's order of precedence.
+std::string LocaleNameFor(const char* category_variable) {
+  for (const char* name : {"LC_ALL", category_variable, "LANG"}) {
+    const char* value = getenv(name);
+    if (value && *value) return value;
+  }
+  return "C";
+}
+
+bool IsCLocale(const std::string& name) {
+  const std::string lower = LowerAscii(name);
+  return lower == "c" || lower == "posix" || lower.rfind("c.", 0) == 0;
+}
+
+CivilTime FromTm(const struct tm& tm) {
+  return CivilTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                   tm.tm_hour,        tm.tm_min,     tm.tm_sec};
+}
+
+// Expands the strftime shorthands that hold separators of their own.
+std::string ExpandShorthands(const std::string& format) {
+  std::string out;
+  for (size_t i = 0; i < format.size(); ++i) {
+    if (format[i] == '%' && i + 1 < format.size()) {
+      const char c = format[i + 1];
+      const char* expansion = c == 'D'   ? "%m/%d/%y"
+                              : c == 'F' ? "%Y-%m-%d"
+                              : c == 'T' ? "%H:%M:%S"
+                              : c == 'R' ? "%H:%M"
+                              : c == 'r' ? "%I:%M:%S %p"
+                                         : nullptr;
+      if (expansion) {
+        out += expansion;
+        ++i;
+        continue;
+      }
+    }
+    out += format[i];
+  }
+  return out;
+}
+
+class PosixPlatform : public Platform {
+ public:
+  PosixPlatform(int argc, char** argv) {
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    argument_text_ = JoinArguments(args);
+    if (!IsCLocale(LocaleNameFor("LC_TIME"))) time_locale_ = newlocale(LC_TIME_MASK, "", nullptr);
+  }
+  ~PosixPlatform() override {
+    if (time_locale_) freelocale(time_locale_);
+  }
+
+  std::string ArgumentText() override { return argument_text_; }
+
+  std::string GetEnv(const std::string& name) override {
+    const char* value = getenv(name.c_str());
+    return value ? value : "";
+  }
+
+  std::string ProgramFolder() override {
+    char buf[PATH_MAX + 1];
+    const ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
+    if (n <= 0) return ".";
+    std::string path(buf, static_cast<size_t>(n));
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+  }
+
+  char Separator() override { return '/'; }
+
+  CivilTime Now() override {
+    const time_t now = time(nullptr);
+    struct tm tm;
+    localtime_r(&now, &tm);
+    return FromTm(tm);
+  }
+
+  double MonotonicSeconds() override {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
+  }
+
+  bool ToLocal(FileTime time, CivilTime* local) override {
+    if (!time.valid) return false;
+    // Whole seconds, rounding toward the past as the file system's fraction
+    // of a second is dropped.
+    int64_t ticks = time.ticks - kEpochTicks;
+    int64_t seconds = ticks / kTicksPerSecond;
+    if (ticks % kTicksPerSecond < 0) --seconds;
+    const time_t t = static_cast<time_t>(seconds);
+    struct tm tm;
+    // localtime_r applies the offset in force at that instant, so stamps
+    // across a daylight-saving change keep their true local time.
+    if (!localtime_r(&t, &tm)) return false;
+    *local = FromTm(tm);
+    return true;
+  }
+
+  LocaleInfo Locale() override { return PosixLocaleInfo(); }
+
+  std::string FormatGeneralDate(const CivilTime& t) override {
+    if (!time_locale_) return FormatUsGeneralDate(t);
+    struct tm tm = {};
+    tm.tm_year = t.year - 1900;
+    tm.tm_mon = t.month - 1;
+    tm.tm_mday = t.day;
+    tm.tm_hour = t.hour;
+    tm.tm_min = t.minute;
+    tm.tm_sec = t.second;
+    tm.tm_wday = Weekday(DayNumber(t));
+    tm.tm_isdst = -1;
+    const std::string format = std::string(nl_langinfo_l(D_FMT, time_locale_)) +
+                               " " + nl_langinfo_l(T_FMT, time_locale_);
+    char buf[256];
+    const size_t n = strftime_l(buf, sizeof buf, format.c_str(), &tm,
+                                time_locale_);
+    return n ? std::string(buf, n) : FormatUsGeneralDate(t);
+  }
+
+  std::unique_ptr<Listing> OpenFolder(const std::string& path) override {
+    return OpenPosixFolder(path);
+  }
+
+  bool AppendToFile(const std::string& path, std::string_view text,
+                    std::string* reason) override {
+    return AppendToPosixFile(path, text, reason);
+  }
+
+  bool AskYesNo(const std::string& title, const std::string& prompt) override {
+    for (;;) {
+      fprintf(stderr, "%s: %s [Y/n] ", title.c_str(), prompt.c_str());
+      fflush(stderr);
+      std::string line;
+      if (!std::getline(std::cin, line)) return false;  // end of input: No
+      bool yes = false;
+      if (ParseYesNo(line, &yes)) return yes;
+    }
+  }
+
+  int ShowWindow(const WindowModel& window) override {
+    const std::string text = RenderForTerminal(window);
+    fwrite(text.data(), 1, text.size(), stdout);
+    fflush(stdout);
+    if (isatty(STDIN_FILENO)) WaitForClose();
+    return 0;
+  }
+
+  void ReportError(const std::string& text) override {
+    fprintf(stderr, "%s\n", text.c_str());
+  }
+
+ private:
+  // Waits in raw mode for a key that presses Close: Enter, Space, c, C, or
+  // Alt+C (ESC then c).
+  static void WaitForClose() {
+    struct termios saved;
+    if (tcgetattr(STDIN_FILENO, &saved) != 0) return;
+    struct termios raw = saved;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    for (;;) {
+      char c;
+      const ssize_t n = read(STDIN_FILENO, &c, 1);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      if (c == '\r' || c == '\n' || c == ' ' || c == 'c' || c == 'C') break;
+    }
+    tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  }
+
+  std::string argument_text_;
+  locale_t time_locale_ = nullptr;
+};
+
+}  // namespace
+
+std::string JoinArguments(const std::vector<std::string>& args) {
+  std::string text;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (i > 0) text += ' ';
+    const std::string& a = args[i];
+    if (a.empty() || a.find_first_of(" \t") != std::string::npos)
+      text += '"' + a + '"';
+    else
+      text += a;
+  }
+  return text;
+}
+
+std::string FieldSeparator(const std::string& strftime_format) {
+  const std::string format = ExpandShorthands(strftime_format);
+  // Finds the end of the conversion starting at `i` (a '%').
+  const auto conversion_end = [&](size_t i) {
+    ++i;
+    while (i < format.size() && strchr("-_0^#", format[i])) ++i;
+    while (i < format.size() && (format[i] == 'E' || format[i] == 'O')) ++i;
+    return i + 1;
+  };
+  size_t first = format.find('%');
+  while (first != std::string::npos && first + 1 < format.size() &&
+         format[first + 1] == '%')
+    first = format.find('%', first + 2);
+  if (first == std::string::npos) return "";
+  const size_t after = conversion_end(first);
+  const size_t second = format.find('%', after);
+  if (second == std::string::npos) return "";
+  return format.substr(after, second - after);
+}
+
+LocaleInfo PosixLocaleInfo() {
+  LocaleInfo info;  // English (United States) conventions
+  if (!IsCLocale(LocaleNameFor("LC_NUMERIC"))) {
+    if (locale_t loc = newlocale(LC_NUMERIC_MASK, "", nullptr)) {
+      info.thousands_separator = nl_langinfo_l(THOUSEP, loc);
+      info.decimal_separator = nl_langinfo_l(RADIXCHAR, loc);
+      if (info.decimal_separator.empty()) info.decimal_separator = ".";
+      freelocale(loc);
+    }
+  }
+  if (!IsCLocale(LocaleNameFor("LC_TIME"))) {
+    if (locale_t loc = newlocale(LC_TIME_MASK, "", nullptr)) {
+      const std::string date = FieldSeparator(nl_langinfo_l(D_FMT, loc));
+      const std::string time = FieldSeparator(nl_langinfo_l(T_FMT, loc));
+      if (!date.empty()) info.date_separator = date;
+      if (!time.empty()) info.time_separator = time;
+#ifdef __GLIBC__
+      // The week starts on day first_weekday (1-based) counted from the
+      // locale's reference date, given as a number such as 19971130.
+      const int first = nl_langinfo_l(_NL_TIME_FIRST_WEEKDAY, loc)[0];
+      union {
+        const char* string;
+        uintptr_t word;
+      } reference;
+      reference.string = nl_langinfo_l(_NL_TIME_WEEK_1STDAY, loc);
+      const long ymd = static_cast<long>(reference.word & 0xFFFFFFFFu);
+      if (first >= 1 && first <= 7 && ymd > 10000101) {
+        const int reference_weekday = Weekday(DayNumber(
+            static_cast<int>(ymd / 10000), static_cast<int>(ymd / 100 % 100),
+            static_cast<int>(ymd % 100)));
+        info.first_weekday = (reference_weekday + first - 1) % 7;
+      }
+#endif
+      freelocale(loc);
+    }
+  }
+  return info;
+}
+
+bool ParseYesNo(const std::string& line, bool* yes) {
+  std::string answer = LowerAscii(line);
+  while (!answer.empty() && (answer.back() == '\r' || answer.back() == ' '))
+    answer.pop_back();
+  if (answer.empty() || answer == "y" || answer == "yes") {
+    *yes = true;
+    return true;
+  }
+  if (answer == "n" || answer == "no") {
+    *yes = false;
+    return true;
+  }
+  return false;
+}
+
+std::unique_ptr<Platform> MakePosixPlatform(int argc, char** argv) {
+  return std::make_unique<PosixPlatform>(argc, argv);
+}

@@ -1,0 +1,64 @@
+// The command line: splitting the argument text into words, the switch loop
+// that fills the run's settings, the defaults, and the checks that refuse a
+// run before anything is deleted.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct RunLog;
+
+struct RunSettings {
+  std::string Folder;
+  std::string Wildcard;
+  std::string Interval;
+  int TimeFrame = 0;  // 16-bit signed range
+  bool QuietMode = false;
+  std::optional<bool> UseModifiedTime;  // unset until a switch or the default
+  bool IncludeSubdirs = false;
+  bool LogToFile = false;
+  std::string IncludeSpec;
+  std::string ExcludeSpec;
+};
+
+// What the switch loop found besides the settings.
+struct SwitchLoopResult {
+  bool help = false;
+  // A retired switch (/I, /E in either case) was given, with or without a
+  // value.
+  bool retired = false;
+  // The value-taking switch that stood as the last word, as typed.
+  std::string missing_value_switch;
+  // The last time-frame word that is not a whole number in range.
+  std::optional<std::string> bad_time_frame;
+};
+
+// Splits the argument text at spaces and tabs into at most `max_args` words.
+// Element 0 is always empty; quotes are ordinary characters.
+std::vector<std::string> GetCommandLine(std::string_view text,
+                                        int max_args = 20);
+
+// Echoes every word into the log's arguments line and applies the switches.
+// Stops at a help switch.
+SwitchLoopResult RunSwitchLoop(const std::vector<std::string>& words,
+                               RunSettings* settings, RunLog* log);
+
+// Fills every setting the switches left unset. `temp` is the value of TEMP.
+void ApplyDefaults(RunSettings* settings, const std::string& temp);
+
+// The lines that refuse the run, in order; empty when the run may go on.
+// Called after the defaults, so an unset folder means TEMP was empty too.
+std::vector<std::string> RefusedInputLines(const SwitchLoopResult& loop,
+                                           const RunSettings& settings);
+
+// Reads a plain decimal integer (optional sign, digits) in the 16-bit signed
+// range.
+std::optional<int> ParseTimeFrame(std::string_view word);
+
+// The path followed by `separator` unless it already ends in it.
+std::string AddBackslash(std::string path, char separator);
+
+extern const char kWildcardSyntaxError[];
+extern const char kRetiredSwitchText[];

@@ -1,0 +1,238 @@
+#include "run/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include "run/run_log.h"
+
+namespace {
+
+using Words = std::vector<std::string>;
+
+struct Loop {
+  RunSettings settings;
+  RunLog log;
+  SwitchLoopResult result;
+};
+
+Loop RunLoop(const std::string& text) {
+  Loop loop;
+  loop.result = RunSwitchLoop(GetCommandLine(text), &loop.settings, &loop.log);
+  return loop;
+}
+
+}  // namespace
+
+TEST(GetCommandLine, SplitsAtSpacesAndTabsOnly) {
+  EXPECT_EQ(Words({""}), GetCommandLine(""));
+  EXPECT_EQ(Words({""}), GetCommandLine(" \t  \t"));
+  EXPECT_EQ(Words({"", "/Q", "/F", "c:\\temp\\"}),
+            GetCommandLine("  /Q\t\t/F   c:\\temp\\ "));
+  EXPECT_EQ(Words({"", "a,b", "x\ny"}), GetCommandLine("a,b x\ny"));
+}
+
+TEST(GetCommandLine, QuotesAreOrdinaryCharacters) {
+  EXPECT_EQ(Words({"", "/F", "\"/tmp/my", "dir\""}),
+            GetCommandLine("/F \"/tmp/my dir\""));
+  EXPECT_EQ(Words({"", "\"\""}), GetCommandLine("\"\""));
+}
+
+TEST(GetCommandLine, KeepsAtMostMaxArgsWords) {
+  std::string text;
+  for (int i = 1; i <= 25; ++i) text += "w" + std::to_string(i) + " ";
+  const Words words = GetCommandLine(text);
+  ASSERT_EQ(21u, words.size());
+  EXPECT_EQ("w20", words[20]);
+  EXPECT_EQ(Words({"", "a", "b"}), GetCommandLine("a b c", 2));
+  EXPECT_EQ(Words({""}), GetCommandLine("a", 0));
+  // The limit counts words, not characters.
+  EXPECT_EQ(std::string(5000, 'x'), GetCommandLine(std::string(5000, 'x'))[1]);
+}
+
+TEST(SwitchLoop, EchoesEveryWordAndAppliesEachSwitch) {
+  Loop loop = RunLoop("/Q /F /data/logs /M d /T 7 /S /W *.log /L /CT junk");
+  EXPECT_EQ("Arguments:  /Q /F /data/logs /M d /T 7 /S /W *.log /L /CT junk ",
+            loop.log.text);
+  const RunSettings& s = loop.settings;
+  EXPECT_TRUE(s.QuietMode);
+  EXPECT_EQ("/data/logs", s.Folder);
+  EXPECT_EQ("d", s.Interval);
+  EXPECT_EQ(7, s.TimeFrame);
+  EXPECT_TRUE(s.IncludeSubdirs);
+  EXPECT_EQ("*.log", s.Wildcard);
+  EXPECT_TRUE(s.LogToFile);
+  EXPECT_EQ(false, s.UseModifiedTime);
+  EXPECT_FALSE(loop.result.help);
+  EXPECT_FALSE(loop.result.retired);
+}
+
+TEST(SwitchLoop, LowerCaseFormsAreSwitchesToo) {
+  Loop loop = RunLoop("/q /f /x /m h /t -3 /s /w *.txt /l /ct /mt");
+  const RunSettings& s = loop.settings;
+  EXPECT_TRUE(s.QuietMode);
+  EXPECT_EQ("/x", s.Folder);
+  EXPECT_EQ("h", s.Interval);
+  EXPECT_EQ(-3, s.TimeFrame);
+  EXPECT_TRUE(s.IncludeSubdirs);
+  EXPECT_EQ("*.txt", s.Wildcard);
+  EXPECT_TRUE(s.LogToFile);
+  EXPECT_EQ(true, s.UseModifiedTime);
+}
+
+TEST(SwitchLoop, OtherCaseFormsAndLookAlikesAreIgnored) {
+  Loop loop = RunLoop("/Mt /HELP -? /Help /Ct /sS Q /qq");
+  EXPECT_FALSE(loop.result.help);
+  EXPECT_FALSE(loop.settings.UseModifiedTime.has_value());
+  EXPECT_FALSE(loop.settings.QuietMode);
+  EXPECT_FALSE(loop.settings.IncludeSubdirs);
+}
+
+TEST(SwitchLoop, LaterSwitchesOverrideEarlierOnes) {
+  EXPECT_EQ(false, RunLoop("/MT /CT").settings.UseModifiedTime);
+  EXPECT_EQ(true, RunLoop("/CT /MT").settings.UseModifiedTime);
+  EXPECT_EQ("/b", RunLoop("/F /a /F /b").settings.Folder);
+  EXPECT_EQ(5, RunLoop("/T 3 /T 5").settings.TimeFrame);
+  // A good later value also clears an earlier bad one.
+  EXPECT_FALSE(RunLoop("/T x /T 5").result.bad_time_frame);
+  EXPECT_EQ("x", RunLoop("/T 5 /T x").result.bad_time_frame.value_or(""));
+}
+
+TEST(SwitchLoop, ValueWordsThatAreSwitchesTakeEffectToo) {
+  Loop loop = RunLoop("/F /Q");
+  EXPECT_EQ("/Q", loop.settings.Folder);
+  EXPECT_TRUE(loop.settings.QuietMode);
+  EXPECT_EQ("/Q/", AddBackslash(loop.settings.Folder, '/'));
+  EXPECT_TRUE(RunLoop("/W /L").settings.LogToFile);
+}
+
+TEST(SwitchLoop, HelpStopsTheLoopButEarlierWordsStand) {
+  Loop loop = RunLoop("/Q /L /? /S /F x");
+  EXPECT_TRUE(loop.result.help);
+  EXPECT_EQ("Arguments:  /Q /L /? ", loop.log.text);
+  EXPECT_TRUE(loop.settings.QuietMode);
+  EXPECT_FALSE(loop.settings.IncludeSubdirs);
+  EXPECT_TRUE(RunLoop("-help").result.help);
+  EXPECT_TRUE(RunLoop("/help").result.help);
+}
+
+TEST(SwitchLoop, WildcardSyntaxErrorBreaksTheArgumentsLine) {
+  Loop loop = RunLoop("/Q /W *.txt *.doc /L");
+  EXPECT_EQ("*.txt", loop.settings.Wildcard);
+  EXPECT_TRUE(loop.settings.LogToFile);
+  EXPECT_EQ(std::string("Arguments:  /Q /W \r\n") + kWildcardSyntaxError +
+                "\r\n*.txt *.doc /L ",
+            loop.log.text);
+  // A value followed by a switch is fine; so is a value at the end.
+  EXPECT_EQ("Arguments:  /W *.txt /S ", RunLoop("/W *.txt /S").log.text);
+  EXPECT_EQ("Arguments:  /W *.txt ", RunLoop("/W *.txt").log.text);
+  // The switch as last word leaves the list alone and logs nothing.
+  Loop last = RunLoop("/W");
+  EXPECT_EQ("", last.settings.Wildcard);
+  EXPECT_EQ("Arguments:  /W ", last.log.text);
+  EXPECT_TRUE(last.result.missing_value_switch.empty());
+}
+
+TEST(SwitchLoop, RetiredSwitchesWithOrWithoutValue) {
+  for (const char* text : {"/I *.txt", "/i x", "/E y /Q", "/e", "/Q /I"}) {
+    EXPECT_TRUE(RunLoop(text).result.retired) << text;
+  }
+  EXPECT_EQ("*.txt", RunLoop("/I *.txt").settings.IncludeSpec);
+  EXPECT_EQ("y", RunLoop("/E y").settings.ExcludeSpec);
+}
+
+TEST(SwitchLoop, ValueTakingSwitchAsLastWord) {
+  for (const char* sw : {"/F", "/f", "/M", "/m", "/T", "/t"}) {
+    Loop loop = RunLoop(std::string("/Q ") + sw);
+    EXPECT_EQ(sw, loop.result.missing_value_switch);
+    EXPECT_EQ(std::vector<std::string>{std::string("Error: ") + sw +
+                                       " needs a value."},
+              RefusedInputLines(loop.result, [&] {
+                RunSettings s = loop.settings;
+                ApplyDefaults(&s, "/tmp");
+                return s;
+              }()));
+  }
+  // The 21st word does not count: /T is then the last kept word.
+  std::string text;
+  for (int i = 0; i < 19; ++i) text += "/Q ";
+  EXPECT_EQ("/T", RunLoop(text + "/T 5").result.missing_value_switch);
+}
+
+TEST(TimeFrame, PlainDecimalIntegersInSixteenBitRange) {
+  EXPECT_EQ(7, ParseTimeFrame("7"));
+  EXPECT_EQ(7, ParseTimeFrame("+7"));
+  EXPECT_EQ(-7, ParseTimeFrame("-7"));
+  EXPECT_EQ(7, ParseTimeFrame("007"));
+  EXPECT_EQ(32767, ParseTimeFrame("32767"));
+  EXPECT_EQ(-32768, ParseTimeFrame("-32768"));
+  EXPECT_EQ(0, ParseTimeFrame("-0"));
+  for (const char* bad : {"32768", "-32769", "3.5", "1,000", "", "+", "-",
+                          "7d", " 7", "0x10", "99999999999999999999999"})
+    EXPECT_FALSE(ParseTimeFrame(bad)) << bad;
+}
+
+TEST(Defaults, FillEveryUnsetSetting) {
+  RunSettings s;
+  ApplyDefaults(&s, "/var/tmp");
+  EXPECT_EQ("/var/tmp", s.Folder);
+  EXPECT_EQ("*.*", s.Wildcard);
+  EXPECT_EQ("y", s.Interval);
+  EXPECT_EQ(20, s.TimeFrame);
+  EXPECT_EQ(true, s.UseModifiedTime);
+  EXPECT_FALSE(s.IncludeSubdirs);
+  EXPECT_FALSE(s.QuietMode);
+  EXPECT_FALSE(s.LogToFile);
+}
+
+TEST(Defaults, ZeroTimeFrameBecomesTwentyNegativeStays) {
+  Loop zero = RunLoop("/T 0");
+  ApplyDefaults(&zero.settings, "/tmp");
+  EXPECT_EQ(20, zero.settings.TimeFrame);
+  Loop negative = RunLoop("/T -4");
+  ApplyDefaults(&negative.settings, "/tmp");
+  EXPECT_EQ(-4, negative.settings.TimeFrame);
+}
+
+TEST(Defaults, QuotesInTheFolderAreKept) {
+  Loop loop = RunLoop("/F \"C:\\My Documents\"");
+  ApplyDefaults(&loop.settings, "");
+  EXPECT_EQ("\"C:\\My", loop.settings.Folder);
+}
+
+TEST(RefusedInput, EachCaseHasItsLine) {
+  RunSettings s;
+  ApplyDefaults(&s, "/tmp");
+  EXPECT_TRUE(RefusedInputLines({}, s).empty());
+
+  Loop bad_time = RunLoop("/T 3.5");
+  ApplyDefaults(&bad_time.settings, "/tmp");
+  EXPECT_EQ(std::vector<std::string>{"Error: /T needs a whole number from "
+                                     "-32768 to 32767, not 3.5."},
+            RefusedInputLines(bad_time.result, bad_time.settings));
+
+  Loop bad_interval = RunLoop("/M x");
+  ApplyDefaults(&bad_interval.settings, "/tmp");
+  EXPECT_EQ(std::vector<std::string>{"Error: Unknown interval x. Use yyyy, q, "
+                                     "m, y, d, w, ww, h, n or s."},
+            RefusedInputLines(bad_interval.result, bad_interval.settings));
+
+  Loop upper = RunLoop("/M D");
+  ApplyDefaults(&upper.settings, "/tmp");
+  EXPECT_TRUE(RefusedInputLines(upper.result, upper.settings).empty());
+
+  RunSettings no_folder;
+  ApplyDefaults(&no_folder, "");
+  EXPECT_EQ(std::vector<std::string>{"Error: No folder to sweep. Give /F "
+                                     "folder or set TEMP."},
+            RefusedInputLines({}, no_folder));
+}
+
+TEST(AddBackslash, AppendsThePlatformSeparatorOnce) {
+  EXPECT_EQ("/tmp/x/", AddBackslash("/tmp/x", '/'));
+  EXPECT_EQ("/tmp/x/", AddBackslash("/tmp/x/", '/'));
+  EXPECT_EQ("/", AddBackslash("/", '/'));
+  EXPECT_EQ("/", AddBackslash("", '/'));
+  EXPECT_EQ("c:\\temp\\", AddBackslash("c:\\temp", '\\'));
+  EXPECT_EQ("c:\\temp\\", AddBackslash("c:\\temp\\", '\\'));
+  EXPECT_EQ("c:/temp/\\", AddBackslash("c:/temp/", '\\'));
+  EXPECT_EQ("\\", AddBackslash("", '\\'));
+}

@@ -1,0 +1,196 @@
+#include "run/run.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/fake_platform.h"
+#include "run/command_line.h"
+#include "ui/window.h"
+
+namespace {
+
+const char kLogPath[] = "/opt/agesweep/agesweep.log";
+
+struct RunTest : testing::Test {
+  FakePlatform platform;
+  WindowModel window;
+  int status = -1;
+
+  RunTest() {
+    platform.env["TEMP"] = "/tmp";
+    platform.now = {2026, 12, 7, 6, 48, 36};
+    platform.ticks = {10.0, 10.25};
+  }
+
+  bool Load(const std::string& args) {
+    platform.argument_text = args;
+    return Form_Load(platform, window, &status);
+  }
+  std::string Log() { return platform.files_written[kLogPath]; }
+};
+
+}  // namespace
+
+TEST_F(RunTest, NormalRunWritesTheWholeBlock) {
+  platform.AddFile("/data/old.log", FakeFileTime(2026, 1, 1));
+  platform.AddFile("/data/new.log", FakeFileTime(2026, 12, 6));
+  platform.AddFile("/data/other.txt", FakeFileTime(2026, 1, 1));
+  EXPECT_FALSE(Load("/Q /F /data /M d /T 7 /W *.log /L"));
+  EXPECT_EQ(kExitOk, status);
+  EXPECT_EQ(
+      "\r\n"
+      "Quillfen Utilities Age Sweeper (agesweep.exe)\r\n"
+      "Start: 12/7/2026 6:48:36 AM\r\n"
+      "App Path: /opt/agesweep\r\n"
+      "Arguments:  /Q /F /data /M d /T 7 /W *.log /L \r\n"
+      "Delete: /data/old.log\r\n"
+      "Searched: 5\r\n"
+      "Found: 2\r\n"
+      "Run Time:0.25  seconds\r\n"
+      "Done: 12/7/2026 6:48:36 AM\r\n"
+      "\r\n",
+      Log());
+  EXPECT_EQ("5", window.Text3);
+  EXPECT_EQ("2", window.Text4);
+  EXPECT_EQ("0.25  seconds", window.Text5);
+  EXPECT_EQ("Text1", window.Text1);
+  EXPECT_EQ(2u, window.List1.size());
+  EXPECT_TRUE(window.List1.visible);
+  EXPECT_EQ(kLoadedHeightTwips, window.outer_height_twips);
+}
+
+TEST_F(RunTest, NoArgumentsUsesEveryDefault) {
+  platform.AddFile("/tmp/ancient.tmp", FakeFileTime(2026, 11, 17, 23, 0, 0));
+  platform.AddFile("/tmp/recent.tmp", FakeFileTime(2026, 11, 18));
+  platform.answers = {false, true};
+  EXPECT_FALSE(Load(""));
+  EXPECT_EQ(kExitOk, status);
+  // Only the file 20 calendar days old is due, and it is asked about.
+  EXPECT_EQ(std::vector<std::string>{"Confirm Delete: Are you sure you want to "
+                                     "delete /tmp/ancient.tmp"},
+            platform.prompts);
+  EXPECT_TRUE(platform.Find("/tmp/ancient.tmp"));
+  EXPECT_TRUE(platform.files_written.empty());
+}
+
+TEST_F(RunTest, TwoLoggedRunsLeaveTwoBlocks) {
+  platform.Add("/data", true);
+  platform.ticks = {1.0, 1.25, 2.0, 2.25};
+  Load("/F /data /L");
+  WindowModel second;
+  Form_Load(platform, second, &status);
+  const std::string log = Log();
+  const std::string block = log.substr(0, log.size() / 2);
+  EXPECT_EQ(block + block, log);
+  EXPECT_EQ(0u, block.find("\r\nQuillfen"));
+  EXPECT_EQ(block.size() - 4, block.rfind("\r\n\r\n"));
+}
+
+TEST_F(RunTest, NothingMatchedStillFillsTotals) {
+  platform.Add("/data", true);
+  Load("/F /data/ /W *.zip /L");
+  EXPECT_EQ("2", window.Text3);
+  EXPECT_EQ("0", window.Text4);
+  EXPECT_NE(std::string::npos, Log().find("\r\nSearched: 2\r\nFound: 0\r\n"));
+}
+
+TEST_F(RunTest, RetiredSwitchQuitsBeforeTheSweep) {
+  platform.AddFile("/data/old.log", FakeFileTime(2000, 1, 1));
+  EXPECT_FALSE(Load("/Q /F /data /I *.log /L"));
+  EXPECT_EQ(kExitRefused, status);
+  EXPECT_TRUE(platform.Find("/data/old.log"));
+  EXPECT_EQ(
+      "\r\n"
+      "Quillfen Utilities Age Sweeper (agesweep.exe)\r\n"
+      "Start: 12/7/2026 6:48:36 AM\r\n"
+      "App Path: /opt/agesweep\r\n"
+      "Arguments:  /Q /F /data /I *.log /L \r\n"
+      "/I and /E are no longer supported. Try using /W instead.\r\n"
+      "Quit: 12/7/2026 6:48:36 AM\r\n"
+      "\r\n",
+      Log());
+  // The window was never filled.
+  EXPECT_EQ("Text3", window.Text3);
+}
+
+TEST_F(RunTest, RefusedInputIsLoggedReportedAndDeletesNothing) {
+  platform.AddFile("/data/old.log", FakeFileTime(2000, 1, 1));
+  EXPECT_FALSE(Load("/Q /F /data /M x /T 99999 /L"));
+  EXPECT_EQ(kExitRefused, status);
+  EXPECT_TRUE(platform.Find("/data/old.log"));
+  const std::vector<std::string> lines = {
+      "Error: /T needs a whole number from -32768 to 32767, not 99999.",
+      "Error: Unknown interval x. Use yyyy, q, m, y, d, w, ww, h, n or s."};
+  EXPECT_EQ(lines, platform.errors);
+  EXPECT_EQ(
+      "\r\n"
+      "Quillfen Utilities Age Sweeper (agesweep.exe)\r\n"
+      "Start: 12/7/2026 6:48:36 AM\r\n"
+      "App Path: /opt/agesweep\r\n"
+      "Arguments:  /Q /F /data /M x /T 99999 /L \r\n" +
+          lines[0] + "\r\n" + lines[1] +
+          "\r\n"
+          "Quit: 12/7/2026 6:48:36 AM\r\n"
+          "\r\n",
+      Log());
+}
+
+TEST_F(RunTest, NoFolderAndNoTempIsRefused) {
+  platform.env.clear();
+  platform.AddFile("/old.log", FakeFileTime(2000, 1, 1));
+  Load("/Q");
+  EXPECT_EQ(kExitRefused, status);
+  EXPECT_TRUE(platform.Find("/old.log"));
+  EXPECT_EQ(std::vector<std::string>{"Error: No folder to sweep. Give /F "
+                                     "folder or set TEMP."},
+            platform.errors);
+}
+
+TEST_F(RunTest, HelpShowsTheWindowAndWritesNoLog) {
+  platform.AddFile("/data/old.log", FakeFileTime(2000, 1, 1));
+  EXPECT_EQ(0, [&] {
+    platform.argument_text = "/Q /F /data /L /? /I x";
+    return RunProgram(platform);
+  }());
+  EXPECT_EQ(1, platform.windows_shown);
+  EXPECT_TRUE(platform.files_written.empty());
+  EXPECT_TRUE(platform.Find("/data/old.log"));
+}
+
+TEST_F(RunTest, HelpWindowKeepsItsInitialContents) {
+  EXPECT_TRUE(Load("/W *.txt /help"));
+  EXPECT_EQ("Text3", window.Text3);
+  EXPECT_EQ("Text5", window.Text5);
+  EXPECT_TRUE(window.List1.empty());
+  EXPECT_TRUE(window.List1.visible);
+  EXPECT_EQ(kLoadedHeightTwips, window.outer_height_twips);
+}
+
+TEST_F(RunTest, FailedDeletionOrLogGivesStatusOne) {
+  platform.AddFile("/data/old.log", FakeFileTime(2000, 1, 1)).delete_error = 1;
+  Load("/Q /F /data");
+  EXPECT_EQ(kExitFailed, status);
+
+  FakePlatform clean;
+  clean.Add("/data", true);
+  clean.log_write_fails = true;
+  clean.argument_text = "/F /data /L";
+  WindowModel w;
+  Form_Load(clean, w, &status);
+  EXPECT_EQ(kExitFailed, status);
+  EXPECT_EQ(std::vector<std::string>{"agesweep: cannot write log file "
+                                     "/opt/agesweep/agesweep.log: Read-only "
+                                     "file system"},
+            clean.errors);
+}
+
+TEST_F(RunTest, WildcardSyntaxErrorStillSweeps) {
+  platform.AddFile("/data/a.txt", FakeFileTime(2000, 1, 1));
+  platform.AddFile("/data/b.doc", FakeFileTime(2000, 1, 1));
+  Load("/Q /F /data /W *.txt *.doc /L");
+  EXPECT_EQ(kExitOk, status);
+  EXPECT_FALSE(platform.Find("/data/a.txt"));
+  EXPECT_TRUE(platform.Find("/data/b.doc"));
+  EXPECT_NE(std::string::npos,
+            Log().find(std::string("Arguments:  /Q /F /data /W \r\n") +
+                       kWildcardSyntaxError + "\r\n*.txt *.doc /L \r\n"));
+}

@@ -1,0 +1,201 @@
+#include "sweep/sweep.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/fake_platform.h"
+#include "run/run_log.h"
+#include "ui/results_list.h"
+
+namespace {
+
+struct SweepTest : testing::Test {
+  FakePlatform platform;
+  RunLog log;
+  ResultsList results;
+  SweepContext ctx{platform, log, results};
+
+  SweepTest() {
+    platform.now = {2026, 12, 7, 12, 0, 0};
+    ctx.wildcard = "*.*";
+    ctx.quiet_mode = true;
+    ctx.interval = IntervalCode::kDay;
+    ctx.time_frame = 30;
+    ctx.separator = '/';
+  }
+
+  void Sweep(std::string folder = "/data/") {
+    SearchFolder(ctx, folder);
+    EXPECT_EQ(static_cast<size_t>(ctx.FilesFound), results.size());
+  }
+
+  std::vector<std::string> Paths() const {
+    std::vector<std::string> paths;
+    for (size_t i = 0; i < results.size(); ++i) {
+      std::string_view line = results[i];
+      paths.emplace_back(line.substr(0, line.find('\t')));
+    }
+    return paths;
+  }
+
+  FileTime Old() { return FakeFileTime(2026, 1, 1); }
+  FileTime Young() { return FakeFileTime(2026, 12, 1); }
+};
+
+using Lines = std::vector<std::string>;
+
+}  // namespace
+
+TEST_F(SweepTest, EmptyFolderCountsDotEntries) {
+  platform.Add("/data", true);
+  Sweep();
+  EXPECT_EQ(2, ctx.FilesSearched);
+  EXPECT_EQ(0, ctx.FilesFound);
+}
+
+TEST_F(SweepTest, MissingOrUnlistableFolderIsAnEmptySweep) {
+  Sweep("/nowhere/");
+  EXPECT_EQ(0, ctx.FilesSearched);
+  platform.Add("/data", true).unlistable = true;
+  Sweep();
+  EXPECT_EQ(0, ctx.FilesSearched);
+  EXPECT_EQ("", log.text);
+}
+
+TEST_F(SweepTest, SubfoldersAreCountedButNotEnteredWithoutS) {
+  for (const char* f : {"/data/a.log", "/data/b.log", "/data/c.log"})
+    platform.AddFile(f, Young());
+  platform.AddFile("/data/sub1/x.log", Young());
+  platform.AddFile("/data/sub2/y.log", Young());
+  Sweep();
+  EXPECT_EQ(7, ctx.FilesSearched);
+  EXPECT_EQ(3, ctx.FilesFound);
+}
+
+TEST_F(SweepTest, WalksDepthFirstInListingOrderAndSkipsDotFolders) {
+  ctx.include_subdirs = true;
+  platform.AddFile("/data/a.log", Young());
+  platform.AddFile("/data/logs/inner.log", Young());
+  platform.AddFile("/data/logs/deeper/d.log", Young());
+  platform.AddFile("/data/.cache/hidden.log", Young());
+  platform.AddFile("/data/.profile", Young());
+  platform.AddFile("/data/z.log", Young());
+  platform.Add("/data/link", true).is_link = true;
+  platform.Add("/data/locked", true).unlistable = true;
+  Sweep();
+  EXPECT_EQ(Lines({"/data/a.log", "/data/logs/inner.log",
+                   "/data/logs/deeper/d.log", "/data/.profile", "/data/z.log"}),
+            Paths());
+  // data: . .. a.log logs .cache .profile z.log link locked = 9
+  // logs: . .. inner.log deeper = 4; deeper: . .. d.log = 3
+  EXPECT_EQ(16, ctx.FilesSearched);
+  EXPECT_EQ(5, ctx.FilesFound);
+}
+
+TEST_F(SweepTest, FoldersAreNeverMatched) {
+  ctx.include_subdirs = true;
+  ctx.wildcard = "*.txt";
+  platform.AddFile("/data/archive.txt/inside.txt", Old());
+  platform.AddFile("/data/notes.txt.old", Old());
+  Sweep();
+  EXPECT_EQ(Lines({"/data/archive.txt/inside.txt"}), Paths());
+  EXPECT_FALSE(platform.Find("/data/archive.txt/inside.txt"));
+  EXPECT_TRUE(platform.Find("/data/archive.txt"));
+}
+
+TEST_F(SweepTest, ResultsLineShowsBothStampsCreationFirst) {
+  platform.utc_offset_minutes = 60;
+  platform.AddFile("/data/a.log", FakeFileTime(2024, 1, 2, 2, 4, 5),
+                   FakeFileTime(2023, 3, 5, 8, 7, 3));
+  Sweep();
+  ASSERT_EQ(1u, results.size());
+  EXPECT_EQ("/data/a.log\t03/05/2023 09:07:03\t01/02/2024 03:04:05",
+            results[0]);
+}
+
+TEST_F(SweepTest, StampsUseTheLocaleSeparators) {
+  ctx.locale.date_separator = ".";
+  ctx.locale.time_separator = "h";
+  platform.AddFile("/data/a.log", FakeFileTime(2024, 11, 12, 13, 14, 15));
+  Sweep();
+  EXPECT_EQ("/data/a.log\t11.12.2024 13h14h15\t11.12.2024 13h14h15",
+            results[0]);
+}
+
+TEST_F(SweepTest, DueFilesAreDeletedYoungOnesStayUnlogged) {
+  platform.AddFile("/data/old.log", Old());
+  platform.AddFile("/data/young.log", Young());
+  platform.AddFile("/data/edge.log", FakeFileTime(2026, 11, 7, 23, 59, 59));
+  Sweep();
+  EXPECT_FALSE(platform.Find("/data/old.log"));
+  EXPECT_TRUE(platform.Find("/data/young.log"));
+  EXPECT_FALSE(platform.Find("/data/edge.log"));  // exactly 30 days
+  EXPECT_EQ("Delete: /data/old.log\r\nDelete: /data/edge.log\r\n", log.text);
+  EXPECT_EQ(3, ctx.FilesFound);
+  // Deleting the current entry does not skip the next one.
+  EXPECT_EQ(5, ctx.FilesSearched);
+}
+
+TEST_F(SweepTest, CreationTimeChoosesTheAge) {
+  ctx.use_modified_time = false;
+  platform.AddFile("/data/rewritten.log", Young(), Old());
+  platform.AddFile("/data/new.log", Old(), Young());
+  Sweep();
+  EXPECT_FALSE(platform.Find("/data/rewritten.log"));
+  EXPECT_TRUE(platform.Find("/data/new.log"));
+}
+
+TEST_F(SweepTest, FutureFilesAreDueOnlyForNegativeTimeFrames) {
+  platform.AddFile("/data/future.log", FakeFileTime(2027, 1, 1));
+  Sweep();
+  EXPECT_TRUE(platform.Find("/data/future.log"));
+  ctx.time_frame = -30;
+  Sweep();
+  EXPECT_FALSE(platform.Find("/data/future.log"));
+}
+
+TEST_F(SweepTest, ConfirmationAsksForEachDueFileOnlyYesDeletes) {
+  ctx.quiet_mode = false;
+  platform.AddFile("/data/a.log", Old());
+  platform.AddFile("/data/b.log", Old());
+  platform.AddFile("/data/c.log", Young());
+  platform.answers = {true, false};
+  Sweep();
+  EXPECT_EQ(Lines({"Confirm Delete: Are you sure you want to delete /data/a.log",
+                   "Confirm Delete: Are you sure you want to delete /data/b.log"}),
+            platform.prompts);
+  EXPECT_FALSE(platform.Find("/data/a.log"));
+  EXPECT_TRUE(platform.Find("/data/b.log"));
+  EXPECT_EQ("Delete: /data/a.log\r\n", log.text);
+}
+
+TEST_F(SweepTest, FailedDeletionIsLoggedAndTheWalkGoesOn) {
+  platform.AddFile("/data/locked.log", Old()).delete_error = 13;
+  platform.AddFile("/data/next.log", Old());
+  Sweep();
+  EXPECT_EQ(
+      "Error: 13: Permission denied\r\nFile:  /data/locked.log\r\n"
+      "Delete: /data/next.log\r\n",
+      log.text);
+  EXPECT_TRUE(ctx.deletion_failed);
+  EXPECT_EQ(2, ctx.FilesFound);
+}
+
+TEST_F(SweepTest, UnreadableTimeShowsEmptyAndIsNeverDue) {
+  ctx.time_frame = -32768;  // everything with a time would be due
+  FakeNode& node = platform.AddFile("/data/a.log", Old());
+  node.times.last_write = FileTime{};
+  Sweep();
+  ASSERT_EQ(1u, results.size());
+  EXPECT_EQ("/data/a.log\t01/01/2026 00:00:00\t", results[0]);
+  EXPECT_TRUE(platform.Find("/data/a.log"));
+  EXPECT_EQ("", log.text);
+}
+
+TEST_F(SweepTest, WindowsSeparatorBuildsFolderTexts) {
+  platform.separator = '\\';
+  ctx.separator = '\\';
+  ctx.include_subdirs = true;
+  platform.AddFile("\\c\\sub\\a.txt", Young());
+  Sweep("\\c\\");
+  EXPECT_EQ(Lines({"\\c\\sub\\a.txt"}), Paths());
+}

@@ -1,0 +1,105 @@
+#include "sweep/wildcard.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+
+namespace {
+
+struct UpperPair {
+  uint32_t code;
+  uint32_t upper;
+};
+
+const UpperPair kUpper[] = {
+#include "sweep/upper_table.inc"
+};
+
+uint32_t Upper(uint32_t c) {
+  if (c < 0x80) return (c >= 'a' && c <= 'z') ? c - 32 : c;
+  const UpperPair* it = std::lower_bound(
+      std::begin(kUpper), std::end(kUpper), c,
+      [](const UpperPair& p, uint32_t v) { return p.code < v; });
+  return (it != std::end(kUpper) && it->code == c) ? it->upper : c;
+}
+
+// Reads the character at `*pos` and moves past it. A byte that does not
+// start a well-formed UTF-8 sequence stands for itself, mapped where no
+// character can be, so it still matches "?" and its own byte only.
+uint32_t Next(std::string_view s, size_t* pos) {
+  const auto byte = [&](size_t i) { return static_cast<uint8_t>(s[i]); };
+  const uint8_t b0 = byte(*pos);
+  if (b0 < 0x80) {
+    ++*pos;
+    return b0;
+  }
+  int len = 0;
+  uint32_t c = 0;
+  uint32_t min = 0;
+  if ((b0 & 0xE0) == 0xC0) {
+    len = 2, c = b0 & 0x1F, min = 0x80;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    len = 3, c = b0 & 0x0F, min = 0x800;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    len = 4, c = b0 & 0x07, min = 0x10000;
+  }
+  bool ok = len != 0 && *pos + len <= s.size();
+  for (int i = 1; ok && i < len; ++i) {
+    const uint8_t b = byte(*pos + i);
+    ok = (b & 0xC0) == 0x80;
+    c = (c << 6) | (b & 0x3F);
+  }
+  ok = ok && c >= min && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
+  if (!ok) {
+    ++*pos;
+    return 0xDC00u | b0;  // a lone surrogate: never a decoded character
+  }
+  *pos += len;
+  return c;
+}
+
+// Matches the whole name against the pattern [begin, end) of `spec`.
+bool MatchOne(std::string_view name, std::string_view pattern) {
+  size_t n = 0, p = 0;
+  size_t star = std::string_view::npos;  // pattern position after the last *
+  size_t resume = 0;                     // name position that * resumes from
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = ++p;
+      resume = n;
+      continue;
+    }
+    if (p < pattern.size()) {
+      size_t n2 = n, p2 = p;
+      const uint32_t pc = Next(pattern, &p2);
+      const uint32_t nc = Next(name, &n2);
+      if (pc == '?' || Upper(pc) == Upper(nc)) {
+        n = n2;
+        p = p2;
+        continue;
+      }
+    }
+    if (star == std::string_view::npos) return false;
+    // Let the last * swallow one more character and try again.
+    Next(name, &resume);
+    n = resume;
+    p = star;
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+}  // namespace
+
+bool MatchesWildcard(std::string_view name, std::string_view spec) {
+  if (spec == "*.*") return true;
+  size_t pos = 0;
+  while (pos < spec.size()) {
+    while (pos < spec.size() && spec[pos] == ' ') ++pos;
+    size_t end = spec.find(';', pos);
+    if (end == std::string_view::npos) end = spec.size();
+    if (end > pos && MatchOne(name, spec.substr(pos, end - pos))) return true;
+    pos = end == spec.size() ? end : end + 1;
+  }
+  return false;
+}
