@@ -1,0 +1,487 @@
+// End-to-end runs of the built program on fresh temporary trees.
+//
+// Each test makes its own tree, copies the program into it (the log file is
+// written beside the executable) and runs it with a fixed time zone and
+// locale. When the tests run as root, the runs that need file permissions to
+// bite are made as the unprivileged user "nobody".
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void Write(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// Sets the modification time of `path` (not following links) to `seconds`
+// before now.
+void SetAge(const fs::path& path, int64_t seconds) {
+  struct timespec times[2];
+  clock_gettime(CLOCK_REALTIME, &times[0]);
+  times[0].tv_sec -= seconds;
+  times[1] = times[0];
+  ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW))
+      << path;
+}
+
+// A fresh temporary folder, removed with everything in it at the end.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "agesweep-e2e-XXXXXX");
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+    chmod(path_.c_str(), 0755);  // for runs as "nobody"
+  }
+  ~TempDir() {
+    // Give write permission back where a test took it, then remove.
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(
+             path_, fs::directory_options::skip_permission_denied, ec);
+         it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      if (it->is_directory(ec) && !it->is_symlink(ec))
+        chmod(it->path().c_str(), 0755);
+    }
+    chmod(path_.c_str(), 0755);
+    for (const auto& e : fs::recursive_directory_iterator(path_, ec))
+      if (e.is_directory(ec) && !e.is_symlink(ec)) chmod(e.path().c_str(), 0755);
+    fs::remove_all(path_, ec);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+class E2eTest : public testing::Test {
+ protected:
+  E2eTest() : tree_(temp_.path() / "tree"), bin_(temp_.path() / "bin") {
+    fs::create_directories(tree_);
+    fs::create_directories(bin_);
+    fs::copy_file(AGESWEEP_BINARY, bin_ / "agesweep");
+    chmod(tree_.c_str(), 0755);
+    chmod(bin_.c_str(), 0777);
+  }
+
+  // Creates a file of the tree (and its folders) `days` days old.
+  fs::path File(const std::string& relative, double days = 0) {
+    const fs::path path = tree_ / relative;
+    fs::create_directories(path.parent_path());
+    Write(path, "x");
+    SetAge(path, static_cast<int64_t>(days * 86400));
+    return path;
+  }
+
+  Result Run(const std::vector<std::string>& args, const std::string& input = "",
+             bool as_nobody = false) {
+    const fs::path in = temp_.path() / "stdin";
+    const fs::path out = temp_.path() / "stdout";
+    const fs::path err = temp_.path() / "stderr";
+    Write(in, input);
+    std::vector<std::string> argv_text = {(bin_ / "agesweep").string()};
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : argv_text) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env_text = {"TZ=UTC", "LC_ALL=C",
+                                         "TEMP=" + temp_dir_for_default_};
+    std::vector<char*> envp;
+    for (std::string& e : env_text) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int fd_in = open(in.c_str(), O_RDONLY);
+      const int fd_out = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+      const int fd_err = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+      dup2(fd_in, 0);
+      dup2(fd_out, 1);
+      dup2(fd_err, 2);
+      if (as_nobody && geteuid() == 0) {
+        const passwd* nobody = getpwnam("nobody");
+        if (!nobody || setgid(nobody->pw_gid) != 0 ||
+            setuid(nobody->pw_uid) != 0)
+          _exit(126);
+      }
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+    Result r;
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    r.out = Slurp(out);
+    r.err = Slurp(err);
+    return r;
+  }
+
+  // Runs without /Q, waits for the first confirmation question, calls
+  // `meanwhile`, then answers Yes.
+  template <typename F>
+  Result RunAnswering(const std::vector<std::string>& args, F meanwhile) {
+    int to_child[2], from_child[2];
+    if (pipe(to_child) != 0 || pipe(from_child) != 0) return {};
+    std::string program = (bin_ / "agesweep").string();
+    std::vector<std::string> argv_text = {program};
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : argv_text) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::string tz = "TZ=UTC", lc = "LC_ALL=C";
+    char* envp[] = {tz.data(), lc.data(), nullptr};
+    const pid_t pid = fork();
+    if (pid == 0) {
+      dup2(to_child[0], 0);
+      dup2(from_child[1], 2);
+      close(to_child[1]);
+      close(from_child[0]);
+      execve(argv[0], argv.data(), envp);
+      _exit(127);
+    }
+    close(to_child[0]);
+    close(from_child[1]);
+    Result r;
+    char buf[256];
+    while (r.err.find("[Y/n] ") == std::string::npos) {
+      const ssize_t n = read(from_child[0], buf, sizeof buf);
+      if (n <= 0) break;
+      r.err.append(buf, static_cast<size_t>(n));
+    }
+    meanwhile();
+    if (write(to_child[1], "y\n", 2) != 2) r.err += "(answer not sent)";
+    close(to_child[1]);
+    for (ssize_t n; (n = read(from_child[0], buf, sizeof buf)) > 0;)
+      r.err.append(buf, static_cast<size_t>(n));
+    close(from_child[0]);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    return r;
+  }
+
+  std::string Log() { return Slurp(bin_ / "agesweep.log"); }
+  std::string T() const { return tree_.string(); }
+
+  // The remaining files of the tree, relative and sorted.
+  std::vector<std::string> Remaining() {
+    std::vector<std::string> names;
+    for (const auto& e : fs::recursive_directory_iterator(tree_))
+      if (!e.is_directory() || e.is_symlink())
+        names.push_back(e.path().lexically_relative(tree_).string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  TempDir temp_;
+  fs::path tree_;
+  fs::path bin_;
+  std::string temp_dir_for_default_ = "/nonexistent-agesweep-temp";
+};
+
+using Names = std::vector<std::string>;
+
+// Returns the value after "Searched: " or "Found: " in the log.
+std::string LogValue(const std::string& log, const std::string& key) {
+  const size_t at = log.rfind("\r\n" + key);
+  if (at == std::string::npos) return "";
+  const size_t begin = at + 2 + key.size();
+  return log.substr(begin, log.find("\r\n", begin) - begin);
+}
+
+}  // namespace
+
+TEST_F(E2eTest, EveryIntervalCodeDeletesOnlyWhatIsOldEnough) {
+  struct Case {
+    const char* code;
+    const char* time_frame;
+    int64_t old_seconds;
+    int64_t young_seconds;
+  };
+  const Case cases[] = {
+      {"yyyy", "2", 3 * 366 * 86400LL, 60},
+      {"q", "2", 400 * 86400LL, 60},
+      {"m", "2", 100 * 86400LL, 60},
+      {"y", "5", 6 * 86400LL, 3 * 86400LL},
+      {"d", "5", 6 * 86400LL, 3 * 86400LL},
+      {"D", "5", 6 * 86400LL, 3 * 86400LL},
+      {"w", "2", 15 * 86400LL, 13 * 86400LL},
+      {"ww", "2", 22 * 86400LL, 60},
+      {"h", "5", 6 * 3600LL, 3 * 3600LL},
+      {"n", "5", 10 * 60LL, 2 * 60LL},
+      {"s", "100", 200, 10},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    SetAge(File("old.log"), c.old_seconds);
+    SetAge(File("young.log"), c.young_seconds);
+    const Result r = Run({"/Q", "/F", T(), "/M", c.code, "/T", c.time_frame});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(Names({"young.log"}), Remaining());
+    fs::remove(tree_ / "young.log");
+  }
+}
+
+TEST_F(E2eTest, SubfoldersOnlyWithS) {
+  File("top.log", 40);
+  File("sub/inner.log", 40);
+  File("sub/deeper/deep.log", 40);
+  File(".hidden/kept.log", 40);
+  Run({"/Q", "/F", T(), "/M", "d", "/T", "30"});
+  EXPECT_EQ(Names({".hidden/kept.log", "sub/deeper/deep.log", "sub/inner.log"}),
+            Remaining());
+  const Result r = Run({"/Q", "/S", "/L", "/F", T(), "/M", "d", "/T", "30"});
+  EXPECT_EQ(0, r.status);
+  EXPECT_EQ(Names({".hidden/kept.log"}), Remaining());
+  // tree: . .. sub .hidden; sub: . .. inner.log deeper; deeper: . .. deep.log
+  EXPECT_EQ("11", LogValue(Log(), "Searched: "));
+  EXPECT_EQ("2", LogValue(Log(), "Found: "));
+}
+
+TEST_F(E2eTest, WildcardListSelectsFiles) {
+  File("a.log", 40);
+  File("b.TMP", 40);
+  File("c.txt", 40);
+  File("d.log.gz", 40);
+  Run({"/Q", "/F", T(), "/W", "*.log;*.tmp", "/M", "d", "/T", "30"});
+  EXPECT_EQ(Names({"c.txt", "d.log.gz"}), Remaining());
+}
+
+TEST_F(E2eTest, NamesWithWildcardCharactersAreDeletedExactly) {
+  File("*.log", 40);
+  File("a?.log", 40);
+  File("ab.log", 1);
+  File("line\nbreak.log", 40);
+  Run({"/Q", "/F", T(), "/W", "*.log", "/M", "d", "/T", "30"});
+  EXPECT_EQ(Names({"ab.log"}), Remaining());
+}
+
+TEST_F(E2eTest, CreationTimeAgainstLastWriteTime) {
+  // The file system records creation as now; only the write time is old.
+  File("a.log", 40);
+  struct statx sx;
+  const bool has_birth =
+      statx(AT_FDCWD, (tree_ / "a.log").c_str(), 0, STATX_BTIME, &sx) == 0 &&
+      (sx.stx_mask & STATX_BTIME);
+  Run({"/Q", "/CT", "/F", T(), "/M", "d", "/T", "30"});
+  EXPECT_EQ(has_birth ? Names({"a.log"}) : Names(), Remaining());
+  File("a.log", 40);
+  Run({"/Q", "/CT", "/MT", "/F", T(), "/M", "d", "/T", "30"});
+  EXPECT_EQ(Names(), Remaining());
+}
+
+TEST_F(E2eTest, ScriptedConfirmationDeletesOnlyOnYes) {
+  File("a.log", 40);
+  File("b.log", 40);
+  File("c.log", 40);
+  const Result r =
+      Run({"/F", T(), "/M", "d", "/T", "30", "/L"}, "maybe\ny\nN\n");
+  EXPECT_EQ(0, r.status);
+  // Three prompts for two due files: the unclear answer was asked again.
+  // The third file got no answer: end of input is No.
+  const std::string prompt = "Confirm Delete: Are you sure you want to delete ";
+  std::vector<std::string> asked;
+  for (size_t at = r.err.find(prompt); at != std::string::npos;
+       at = r.err.find(prompt, at + 1)) {
+    const size_t begin = at + prompt.size();
+    asked.push_back(r.err.substr(begin, r.err.find(" [Y/n] ", begin) - begin));
+  }
+  ASSERT_EQ(4u, asked.size()) << r.err;
+  EXPECT_EQ(asked[0], asked[1]);
+  EXPECT_FALSE(fs::exists(asked[0]));
+  EXPECT_TRUE(fs::exists(asked[2]));
+  EXPECT_TRUE(fs::exists(asked[3]));
+  EXPECT_EQ(2u, Remaining().size());
+  EXPECT_NE(std::string::npos, Log().find("\r\nDelete: " + asked[0] + "\r\n"));
+  EXPECT_EQ(std::string::npos, Log().find("Delete: " + asked[2]));
+}
+
+TEST_F(E2eTest, WithoutInputNothingIsDeleted) {
+  File("a.log", 400);
+  const Result r = Run({"/F", T()});
+  EXPECT_EQ(0, r.status);
+  EXPECT_EQ(Names({"a.log"}), Remaining());
+}
+
+TEST_F(E2eTest, TwoLoggedRunsAppendTwoBlocks) {
+  File("a.log", 1);
+  ASSERT_EQ(0, Run({"/Q", "/F", T(), "/L"}).status);
+  ASSERT_EQ(0, Run({"/Q", "/F", T(), "/L"}).status);
+  const std::string log = Log();
+  const std::string head = "\r\nQuillfen Utilities Age Sweeper (agesweep.exe)\r\nStart: ";
+  ASSERT_EQ(0u, log.find(head));
+  const size_t second = log.find(head, 1);
+  ASSERT_NE(std::string::npos, second);
+  const std::string block = log.substr(0, second);
+  EXPECT_NE(std::string::npos,
+            block.find("\r\nApp Path: " + bin_.string() + "\r\nArguments:  /Q /F " +
+                       T() + " /L \r\nSearched: 3\r\nFound: 1\r\nRun Time:0."));
+  EXPECT_EQ(block.size() - 4, block.rfind("\r\n\r\n"));
+  EXPECT_NE(std::string::npos, block.find("  seconds\r\nDone: "));
+  // Every line ends in CR LF.
+  for (size_t i = 0; i < log.size(); ++i) {
+    if (log[i] == '\n') {
+      ASSERT_EQ('\r', log[i - 1]) << i;
+    }
+  }
+}
+
+TEST_F(E2eTest, HelpPrintsTheWindowAndExits) {
+  File("a.log", 400);
+  const Result r = Run({"/Q", "/L", "/F", T(), "/?"});
+  EXPECT_EQ(0, r.status);
+  EXPECT_EQ(0u, r.out.find("Age Sweeper  (agesweep.exe)\n\nThe following "
+                           "command line options can be used with "
+                           "agesweep.exe\n\n/F folder  -- Selects"));
+  EXPECT_NE(std::string::npos,
+            r.out.find("\n\t  w Weekday     ww Week of year     h Hour     m "
+                       "Minute     s Second \n"));
+  EXPECT_NE(std::string::npos,
+            r.out.find("agesweep.exe /Q /F c:\\weblogs\\ /M w /T 4\n\nVisit "
+                       "https://agesweep.example.org/ for additional "
+                       "information.\n[ Close ]\n"));
+  EXPECT_EQ(std::string::npos, r.out.find('\r'));
+  EXPECT_EQ(Names({"a.log"}), Remaining());
+  EXPECT_FALSE(fs::exists(bin_ / "agesweep.log"));
+  EXPECT_EQ(r.out, Run({"-help"}).out);
+}
+
+TEST_F(E2eTest, RefusedInputsExitTwoAndDeleteNothing) {
+  File("a.log", 400);
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"/Q", "/F", T(), "/T"}, "Error: /T needs a value.\n"},
+      {{"/Q", "/F", T(), "/T", "1e3"},
+       "Error: /T needs a whole number from -32768 to 32767, not 1e3.\n"},
+      {{"/Q", "/F", T(), "/M", "days"},
+       "Error: Unknown interval days. Use yyyy, q, m, y, d, w, ww, h, n or "
+       "s.\n"},
+      {{"/Q", "/f"}, "Error: /f needs a value.\n"},
+  };
+  for (const auto& [args, message] : cases) {
+    const Result r = Run(args);
+    EXPECT_EQ(2, r.status) << message;
+    EXPECT_EQ(message, r.err);
+    EXPECT_EQ(Names({"a.log"}), Remaining());
+  }
+  const Result retired = Run({"/Q", "/F", T(), "/I", "*.log", "/L"});
+  EXPECT_EQ(2, retired.status);
+  EXPECT_EQ(Names({"a.log"}), Remaining());
+  EXPECT_NE(std::string::npos,
+            Log().find(" /L \r\n/I and /E are no longer supported. Try using "
+                       "/W instead.\r\nQuit: "));
+}
+
+TEST_F(E2eTest, DefaultFolderIsTempAndMissingTempIsRefused) {
+  temp_dir_for_default_ = T();
+  File("a.tmp", 25);
+  File("b.tmp", 5);
+  EXPECT_EQ(0, Run({"/Q"}).status);
+  EXPECT_EQ(Names({"b.tmp"}), Remaining());
+  temp_dir_for_default_ = "";
+  const Result r = Run({"/Q"});
+  EXPECT_EQ(2, r.status);
+  EXPECT_EQ("Error: No folder to sweep. Give /F folder or set TEMP.\n", r.err);
+}
+
+TEST_F(E2eTest, QuotedFolderWithSpaceIsNeverItsFirstHalf) {
+  File("my/a.log", 400);
+  File("my dir/b.log", 400);
+  const Result r = Run({"/Q", "/L", "/F", T() + "/my dir"});
+  EXPECT_EQ(0, r.status);
+  EXPECT_EQ(Names({"my dir/b.log", "my/a.log"}), Remaining());
+  EXPECT_EQ("0", LogValue(Log(), "Searched: "));
+}
+
+TEST_F(E2eTest, LinksAreNeverFollowed) {
+  TempDir outside;
+  const fs::path victim = outside.path() / "victim.log";
+  Write(victim, "keep me");
+  SetAge(victim, 400 * 86400LL);
+  File("real.log", 400);
+  fs::create_directory_symlink(outside.path(), tree_ / "linkdir");
+  fs::create_symlink(victim, tree_ / "linkfile.log");
+  SetAge(tree_ / "linkfile.log", 400 * 86400LL);
+  fs::create_symlink(victim, tree_ / "younglink.log");
+  const Result r = Run({"/Q", "/S", "/L", "/F", T(), "/M", "d", "/T", "30"});
+  EXPECT_EQ(0, r.status);
+  EXPECT_TRUE(fs::exists(victim));
+  EXPECT_EQ("keep me", Slurp(victim));
+  // The old link itself went, judged by its own time; the young one stays.
+  EXPECT_EQ(Names({"linkdir", "younglink.log"}), Remaining());
+  // . .. real.log linkdir linkfile.log younglink.log
+  EXPECT_EQ("6", LogValue(Log(), "Searched: "));
+  EXPECT_EQ("3", LogValue(Log(), "Found: "));
+}
+
+TEST_F(E2eTest, UnreadableSubfolderAndUndeletableFile) {
+  File("ok.log", 400);
+  File("locked/inner.log", 400);
+  File("readonly/stuck.log", 400);
+  chmod((tree_ / "locked").c_str(), 0);
+  chmod((tree_ / "readonly").c_str(), 0555);
+  chmod(tree_.c_str(), 0777);
+  const Result r =
+      Run({"/Q", "/S", "/L", "/F", T(), "/M", "d", "/T", "30"}, "", true);
+  EXPECT_EQ(1, r.status) << r.err;
+  const std::string log = Log();
+  EXPECT_NE(std::string::npos,
+            log.find("\r\nError: 13: Permission denied\r\nFile:  " + T() +
+                     "/readonly/stuck.log\r\n"));
+  EXPECT_NE(std::string::npos, log.find("\r\nDelete: " + T() + "/ok.log\r\n"));
+  chmod((tree_ / "locked").c_str(), 0755);
+  EXPECT_EQ(Names({"locked/inner.log", "readonly/stuck.log"}), Remaining());
+  // . .. ok.log locked readonly; readonly: . .. stuck.log
+  EXPECT_EQ("8", LogValue(log, "Searched: "));
+}
+
+TEST_F(E2eTest, FileSwappedForAFolderWhileAskingIsNotRemoved) {
+  File("a.log", 400);
+  // While the question is open, the file is replaced by a folder holding a
+  // file; the answer Yes must not remove either.
+  const Result r = RunAnswering({"/F", T(), "/L", "/M", "d", "/T", "30"}, [&] {
+    fs::remove(tree_ / "a.log");
+    File("a.log/keep.txt", 400);
+  });
+  EXPECT_EQ(1, r.status) << r.err;
+  EXPECT_EQ(Names({"a.log/keep.txt"}), Remaining());
+  EXPECT_NE(std::string::npos,
+            Log().find("\r\nError: 21: Is a directory\r\nFile:  " + T() +
+                       "/a.log\r\n"));
+}
+
+TEST_F(E2eTest, LogThatCannotBeWrittenIsReported) {
+  File("a.log", 400);
+  fs::create_directory(bin_ / "agesweep.log");  // a folder where the file goes
+  const Result r = Run({"/Q", "/L", "/F", T(), "/M", "d", "/T", "30"});
+  EXPECT_EQ(1, r.status);
+  EXPECT_EQ("agesweep: cannot write log file " + (bin_ / "agesweep.log").string() +
+                ": Is a directory\n",
+            r.err);
+  EXPECT_EQ(Names(), Remaining());  // the deletion made stands
+}
