@@ -1,2 +1,0 @@
-# Empty dependencies file for agesweep_posix.
-# This may be replaced when dependencies are built.

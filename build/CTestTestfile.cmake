@@ -1,8 +1,0 @@
-# CMake generated Testfile for 
-# Source directory: /work/main
-# Build directory: /work/main/build
-# 
-# This file includes the relevant testing commands required for 
-# testing this directory and lists subdirectories to be tested as well.
-include("/work/main/build/agesweep_tests[1]_include.cmake")
-include("/work/main/build/agesweep_posix_tests[1]_include.cmake")

@@ -1,1 +1,0 @@
-set(  agesweep_posix_tests_TESTS)

@@ -1,5 +1,0 @@
-if(EXISTS "/work/main/build/agesweep_tests[1]_tests.cmake")
-  include("/work/main/build/agesweep_tests[1]_tests.cmake")
-else()
-  add_test(agesweep_tests_NOT_BUILT agesweep_tests_NOT_BUILT)
-endif()
