@@ -1,0 +1,33 @@
+#!/bin/sh
+# A safe first run: builds a sample folder inside the build folder, sweeps it
+# with a logged quiet run, and prints the log block the run wrote. It touches
+# nothing outside "$1/demo" and "$1/agesweep.log".
+set -eu
+build=${1:-build}
+demo="$build/demo"
+log="$build/agesweep.log"
+
+rm -rf "$demo"
+mkdir -p "$demo/old-logs" "$demo/.cache"
+for name in app.log web.log notes.txt; do
+  echo "sample" > "$demo/$name"
+  touch -d '45 days ago' "$demo/$name"
+done
+echo "sample" > "$demo/today.log"
+echo "sample" > "$demo/old-logs/2024-01.log"
+touch -d '400 days ago' "$demo/old-logs/2024-01.log"
+echo "sample" > "$demo/.cache/stale.log"
+touch -d '400 days ago' "$demo/.cache/stale.log"
+
+echo "Sample folder $demo before the sweep:"
+(cd "$demo" && find . -type f | sort | sed 's/^/  /')
+before=0
+[ -f "$log" ] && before=$(wc -c < "$log")
+echo
+echo "Running: $build/agesweep /Q /S /L /F $demo /W *.log /M d /T 30"
+"$build/agesweep" /Q /S /L /F "$demo" /W '*.log' /M d /T 30
+echo
+echo "Log block appended to $log:"
+tail -c "+$((before + 1))" "$log" | tr -d '\r'
+echo "Left in $demo:"
+(cd "$demo" && find . -type f | sort | sed 's/^/  /')
