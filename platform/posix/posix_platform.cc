@@ -183,12 +183,13 @@ class PosixPlatform : public Platform {
 
  private:
   // Waits in raw mode for a key that presses Close: Enter, Space, c, C, or
-  // Alt+C (ESC then c).
+  // Alt+C (ESC then c). Ctrl+C is read as a key too and closes, so that the
+  // terminal's settings are always put back.
   static void WaitForClose() {
     struct termios saved;
     if (tcgetattr(STDIN_FILENO, &saved) != 0) return;
     struct termios raw = saved;
-    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
     tcsetattr(STDIN_FILENO, TCSANOW, &raw);
@@ -197,7 +198,9 @@ class PosixPlatform : public Platform {
       const ssize_t n = read(STDIN_FILENO, &c, 1);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
-      if (c == '\r' || c == '\n' || c == ' ' || c == 'c' || c == 'C') break;
+      if (c == '\r' || c == '\n' || c == ' ' || c == 'c' || c == 'C' ||
+          c == 3)
+        break;
     }
     tcsetattr(STDIN_FILENO, TCSANOW, &saved);
   }
