@@ -1,0 +1,47 @@
+// frmAgesweep as a native window: created hidden with its nine controls at
+// start-up, filled from the run's WindowModel, displayed on the help path.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+#include "ui/window.h"
+
+class MainWindow {
+ public:
+  MainWindow() = default;
+  ~MainWindow();
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  // Creates the window and its controls, hidden. False when the system
+  // refuses (no window station, for instance).
+  bool Create(HINSTANCE instance);
+
+  // Copies the run's state into the controls: the outer height, Text1 to
+  // Text5, and List1's lines and visibility.
+  void Update(const WindowModel& model);
+
+  // Shows the window with the Close button focused and runs its messages
+  // until it is closed. Returns the program's exit status.
+  int Display();
+
+  HWND hwnd() const { return hwnd_; }
+  // The control at `index` of kControls.
+  HWND control(size_t index) const { return controls_[index]; }
+
+  // Control identifiers: 100 plus the index in kControls.
+  static constexpr int kFirstControlId = 100;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam,
+                                     LPARAM lparam);
+  LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
+  int Pixels(int twips) const;
+
+  HWND hwnd_ = nullptr;
+  HWND controls_[9] = {};
+  HWND focus_ = nullptr;  // the control to give the focus back to
+  int dpi_ = 96;
+};

@@ -1,0 +1,130 @@
+#include "platform/win32/win32_listing.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+#include "platform/win32/text.h"
+
+namespace {
+
+FileTime FromFiletime(const FILETIME& ft) {
+  const int64_t ticks =
+      static_cast<int64_t>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) |
+                           ft.dwLowDateTime);
+  // A zero time means the file system recorded none; it must not be read as
+  // 1 January 1601 and make the file look ancient.
+  return FileTime{ticks, ticks != 0};
+}
+
+HANDLE FindFirst(const std::wstring& folder, WIN32_FIND_DATAW* data) {
+  const std::wstring pattern = folder + L"*.*";
+  return FindFirstFileExW(pattern.c_str(), FindExInfoBasic, data,
+                          FindExSearchNameMatch, nullptr,
+                          FIND_FIRST_EX_LARGE_FETCH);
+}
+
+class Win32Listing final : public Listing {
+ public:
+  Win32Listing(HANDLE find, const WIN32_FIND_DATAW& first, std::wstring folder)
+      : find_(find), data_(first), folder_(std::move(folder)) {}
+  ~Win32Listing() override { FindClose(find_); }
+  Win32Listing(const Win32Listing&) = delete;
+  Win32Listing& operator=(const Win32Listing&) = delete;
+
+  bool Next(DirEntry* entry) override {
+    if (!first_pending_ && !FindNextFileW(find_, &data_)) return false;
+    first_pending_ = false;
+    // The name field ends at its first NUL; what lies beyond it may be left
+    // over from a longer name.
+    name_ = ToUtf8(std::wstring_view(
+        data_.cFileName, wcsnlen(data_.cFileName, MAX_PATH)));
+    entry->name = name_;
+    entry->is_dir = (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return true;
+  }
+
+  std::unique_ptr<Listing> OpenSubfolder(const DirEntry&,
+                                         const std::string&) override {
+    // A symbolic link or junction to a folder is counted as a folder but
+    // never entered: it could lead out of the tree or round in a cycle.
+    if (data_.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return nullptr;
+    std::wstring sub = folder_ + data_.cFileName + L"\\";
+    WIN32_FIND_DATAW first;
+    const HANDLE find = FindFirst(sub, &first);
+    if (find == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32Listing>(find, first, std::move(sub));
+  }
+
+  FileTimes ReadTimes(const DirEntry&, const std::string&) override {
+    FileTimes times;
+    times.creation = FromFiletime(data_.ftCreationTime);
+    times.last_write = FromFiletime(data_.ftLastWriteTime);
+    return times;
+  }
+
+  bool Remove(const DirEntry&, const std::string&, int64_t* error_number,
+              std::string* error_text) override {
+    // The listed folder and the name exactly as listed, never the text the
+    // caller built, so that no conversion can point at another file.
+    const std::wstring path = folder_ + data_.cFileName;
+    if (DeleteFileW(path.c_str())) return true;
+    const DWORD error = GetLastError();
+    *error_number = error;
+    *error_text = SystemErrorText(error);
+    SetLastError(ERROR_SUCCESS);
+    return false;
+  }
+
+ private:
+  HANDLE find_;
+  WIN32_FIND_DATAW data_;
+  std::wstring folder_;
+  std::string name_;
+  bool first_pending_ = true;
+};
+
+bool StartsWith(const std::wstring& s, const wchar_t* prefix) {
+  return s.compare(0, wcslen(prefix), prefix) == 0;
+}
+
+}  // namespace
+
+std::wstring ExtendedLengthPath(const std::wstring& full) {
+  if (StartsWith(full, L"\\\\?\\") || StartsWith(full, L"\\\\.\\") ||
+      StartsWith(full, L"\\??\\"))
+    return full;
+  const bool drive = full.size() >= 3 && full[1] == L':' && full[2] == L'\\' &&
+                     ((full[0] >= L'A' && full[0] <= L'Z') ||
+                      (full[0] >= L'a' && full[0] <= L'z'));
+  if (drive) return L"\\\\?\\" + full;
+  if (StartsWith(full, L"\\\\") && full.size() > 2)
+    return L"\\\\?\\UNC\\" + full.substr(2);
+  return full;
+}
+
+std::wstring ResolveFolder(const std::wstring& folder) {
+  if (StartsWith(folder, L"\\\\?\\")) return folder;  // already exact
+  std::wstring full(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetFullPathNameW(folder.c_str(),
+                                     static_cast<DWORD>(full.size()),
+                                     full.data(), nullptr);
+    if (n == 0) return folder;  // let the listing fail as the system decides
+    if (n < full.size()) {
+      full.resize(n);
+      break;
+    }
+    full.resize(n);
+  }
+  return ExtendedLengthPath(full);
+}
+
+std::unique_ptr<Listing> OpenWin32Folder(const std::string& path) {
+  std::wstring folder = ResolveFolder(ToWide(path));
+  if (folder.empty() || folder.back() != L'\\') folder += L'\\';
+  WIN32_FIND_DATAW first;
+  const HANDLE find = FindFirst(folder, &first);
+  if (find == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<Win32Listing>(find, first, std::move(folder));
+}
