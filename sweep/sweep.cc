@@ -1,6 +1,7 @@
 #include "sweep/sweep.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "run/run_log.h"
 #include "sweep/wildcard.h"
@@ -8,11 +9,102 @@
 
 namespace {
 
-void AppendTwoDigits(std::string* out, int value) {
+// Appends `value` as at least `width` decimal digits, zero-padded, exactly
+// as printf's "%0*d" would.
+void AppendPadded(std::string* out, int value, int width) {
+  if (value >= 0 && value < 10000) {
+    char digits[4];
+    int n = 0;
+    do {
+      digits[n++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value > 0);
+    for (int i = n; i < width; ++i) *out += '0';
+    while (n > 0) *out += digits[--n];
+    return;
+  }
   char buf[16];
-  std::snprintf(buf, sizeof buf, "%02d", value);
+  std::snprintf(buf, sizeof buf, "%0*d", width, value);
   out->append(buf);
 }
+
+// Writes 0..99 as two digits.
+char* PutTwo(char* p, int value) {
+  p[0] = static_cast<char>('0' + value / 10);
+  p[1] = static_cast<char>('0' + value % 10);
+  return p + 2;
+}
+
+char* PutText(char* p, const std::string& text) {
+  if (text.size() == 1) {
+    *p = text[0];
+    return p + 1;
+  }
+  std::memcpy(p, text.data(), text.size());
+  return p + text.size();
+}
+
+// A stamp's text: "mm/dd/yyyy hh:nn:ss" with the locale's separators; empty
+// when the platform cannot convert the time.
+class Stamp {
+ public:
+  Stamp(Platform& platform, const LocaleInfo& locale, FileTime time,
+        CivilTime* local) {
+    if (!time.valid || !platform.ToLocal(time, local)) return;
+    valid_ = true;
+    const CivilTime& t = *local;
+    const std::string& ds = locale.date_separator;
+    const std::string& ts = locale.time_separator;
+    const auto two = [](int v) { return v >= 0 && v < 100; };
+    if (two(t.month) && two(t.day) && t.year >= 0 && t.year < 10000 &&
+        two(t.hour) && two(t.minute) && two(t.second) &&
+        ds.size() <= kMaxSeparator && ts.size() <= kMaxSeparator) {
+      // The usual case, written in place.
+      char* p = PutTwo(buffer_, t.month);
+      p = PutText(p, ds);
+      p = PutTwo(p, t.day);
+      p = PutText(p, ds);
+      p = PutTwo(PutTwo(p, t.year / 100), t.year % 100);
+      *p++ = ' ';
+      p = PutTwo(p, t.hour);
+      p = PutText(p, ts);
+      p = PutTwo(p, t.minute);
+      p = PutText(p, ts);
+      p = PutTwo(p, t.second);
+      size_ = static_cast<size_t>(p - buffer_);
+      return;
+    }
+    AppendPadded(&other_, t.month, 2);
+    other_ += ds;
+    AppendPadded(&other_, t.day, 2);
+    other_ += ds;
+    AppendPadded(&other_, t.year, 4);
+    other_ += ' ';
+    AppendPadded(&other_, t.hour, 2);
+    other_ += ts;
+    AppendPadded(&other_, t.minute, 2);
+    other_ += ts;
+    AppendPadded(&other_, t.second, 2);
+  }
+
+  bool valid() const { return valid_; }
+  std::string_view text() const {
+    return size_ ? std::string_view(buffer_, size_) : std::string_view(other_);
+  }
+
+ private:
+  static constexpr size_t kMaxSeparator = 8;
+  bool valid_ = false;
+  char buffer_[12 + 4 * kMaxSeparator];
+  size_t size_ = 0;
+  std::string other_;  // a stamp outside the usual ranges
+};
+
+// One walk: the run's context and the wildcard list, read once.
+struct Walk {
+  SweepContext& ctx;
+  WildcardList wildcard;
+};
 
 // Deletes one file. A failure becomes two lines of the log and a false
 // result; it never stops the walk.
@@ -27,29 +119,22 @@ bool KillFile(SweepContext& ctx, Listing& listing, const DirEntry& entry,
   return false;
 }
 
-void MatchedFile(SweepContext& ctx, Listing& listing, const DirEntry& entry,
-                 const std::string& folder) {
-  std::string path = folder;
-  path.append(entry.name);
-
+// The matched-file step for `entry`; `path` is its full path.
+void MatchedFile(Walk& walk, Listing& listing, const DirEntry& entry,
+                 const std::string& path) {
+  SweepContext& ctx = walk.ctx;
   const FileTimes times = listing.ReadTimes(entry, path);
   CivilTime created, written;
-  const std::string creation_stamp =
-      FormatStamp(ctx.platform, ctx.locale, times.creation, &created);
-  const std::string write_stamp =
-      FormatStamp(ctx.platform, ctx.locale, times.last_write, &written);
-
-  std::string line = path;
-  line += '\t';
-  line += creation_stamp;
-  line += '\t';
-  line += write_stamp;
-  ctx.results.Add(line);
+  const Stamp created_stamp(ctx.platform, ctx.locale, times.creation, &created);
+  const Stamp written_stamp(ctx.platform, ctx.locale, times.last_write,
+                            &written);
+  ctx.results.AddJoined(
+      {path, "\t", created_stamp.text(), "\t", written_stamp.text()});
 
   // A time that cannot be converted has no age: the file is never due,
   // rather than being judged by some other time.
   const bool use_written = ctx.use_modified_time;
-  if ((use_written ? write_stamp : creation_stamp).empty()) return;
+  if (!(use_written ? written_stamp : created_stamp).valid()) return;
   const int64_t age =
       CountIntervals(ctx.interval, use_written ? written : created,
                      ctx.platform.Now(), ctx.locale.first_weekday);
@@ -62,31 +147,10 @@ void MatchedFile(SweepContext& ctx, Listing& listing, const DirEntry& entry,
   if (KillFile(ctx, listing, entry, path)) ctx.log.AppendLine("Delete: " + path);
 }
 
-}  // namespace
-
-std::string FormatStamp(Platform& platform, const LocaleInfo& locale,
-                        FileTime time, CivilTime* local) {
-  std::string out;
-  if (!time.valid || !platform.ToLocal(time, local)) return out;
-  AppendTwoDigits(&out, local->month);
-  out += locale.date_separator;
-  AppendTwoDigits(&out, local->day);
-  out += locale.date_separator;
-  char year[16];
-  std::snprintf(year, sizeof year, "%04d", local->year);
-  out += year;
-  out += ' ';
-  AppendTwoDigits(&out, local->hour);
-  out += locale.time_separator;
-  AppendTwoDigits(&out, local->minute);
-  out += locale.time_separator;
-  AppendTwoDigits(&out, local->second);
-  return out;
-}
-
-namespace {
-
-void WalkListing(SweepContext& ctx, Listing& listing, std::string& folder) {
+// Walks one open folder whose folder text is `folder`. The text grows by an
+// entry's name while that entry is handled and is as given on return.
+void WalkListing(Walk& walk, Listing& listing, std::string& folder) {
+  SweepContext& ctx = walk.ctx;
   const size_t folder_length = folder.size();
   DirEntry entry;
   while (listing.Next(&entry)) {
@@ -97,12 +161,14 @@ void WalkListing(SweepContext& ctx, Listing& listing, std::string& folder) {
         folder.append(entry.name);
         folder += ctx.separator;
         if (std::unique_ptr<Listing> sub = listing.OpenSubfolder(entry, folder))
-          WalkListing(ctx, *sub, folder);
+          WalkListing(walk, *sub, folder);
         folder.resize(folder_length);
       }
-    } else if (MatchesWildcard(entry.name, ctx.wildcard)) {
+    } else if (walk.wildcard.Matches(entry.name)) {
       ++ctx.FilesFound;
-      MatchedFile(ctx, listing, entry, folder);
+      folder.append(entry.name);
+      MatchedFile(walk, listing, entry, folder);
+      folder.resize(folder_length);
     }
     ++ctx.FilesSearched;
   }
@@ -110,7 +176,14 @@ void WalkListing(SweepContext& ctx, Listing& listing, std::string& folder) {
 
 }  // namespace
 
+std::string FormatStamp(Platform& platform, const LocaleInfo& locale,
+                        FileTime time, CivilTime* local) {
+  return std::string(Stamp(platform, locale, time, local).text());
+}
+
 void SearchFolder(SweepContext& ctx, std::string& folder) {
-  if (std::unique_ptr<Listing> listing = ctx.platform.OpenFolder(folder))
-    WalkListing(ctx, *listing, folder);
+  if (std::unique_ptr<Listing> listing = ctx.platform.OpenFolder(folder)) {
+    Walk walk{ctx, WildcardList(ctx.wildcard)};
+    WalkListing(walk, *listing, folder);
+  }
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <utility>
 
 namespace {
 
@@ -89,17 +90,82 @@ bool MatchOne(std::string_view name, std::string_view pattern) {
   return p == pattern.size();
 }
 
-}  // namespace
-
-bool MatchesWildcard(std::string_view name, std::string_view spec) {
-  if (spec == "*.*") return true;
+// Calls `f` with every non-empty pattern of the list, in order, until it
+// returns true; returns whether one did.
+template <typename F>
+bool ForEachPattern(std::string_view spec, F f) {
   size_t pos = 0;
   while (pos < spec.size()) {
     while (pos < spec.size() && spec[pos] == ' ') ++pos;
     size_t end = spec.find(';', pos);
     if (end == std::string_view::npos) end = spec.size();
-    if (end > pos && MatchOne(name, spec.substr(pos, end - pos))) return true;
+    if (end > pos && f(spec.substr(pos, end - pos))) return true;
     pos = end == spec.size() ? end : end + 1;
+  }
+  return false;
+}
+
+char UpperAscii(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
+
+}  // namespace
+
+bool MatchesWildcard(std::string_view name, std::string_view spec) {
+  if (spec == "*.*") return true;
+  return ForEachPattern(spec, [&](std::string_view pattern) {
+    return MatchOne(name, pattern);
+  });
+}
+
+WildcardList::WildcardList(std::string_view spec) : matches_all_(spec == "*.*") {
+  ForEachPattern(spec, [&](std::string_view text) {
+    Pattern p{std::string(text), {}};
+    const size_t stars = text.find_first_not_of('*');
+    if (stars != 0 && stars != std::string_view::npos) {
+      const std::string_view rest = text.substr(stars);
+      bool plain = true;
+      for (const char c : rest)
+        plain = plain && c != '*' && c != '?' && static_cast<uint8_t>(c) < 0x80;
+      if (plain)
+        for (const char c : rest) p.upper_suffix += UpperAscii(c);
+    }
+    patterns_.push_back(std::move(p));
+    return false;
+  });
+}
+
+bool WildcardList::Matches(std::string_view name) const {
+  if (matches_all_) return true;
+  for (const Pattern& p : patterns_) {
+    const std::string& suffix = p.upper_suffix;
+    if (suffix.empty()) {
+      if (MatchOne(name, p.text)) return true;
+      continue;
+    }
+    // Stars then ASCII text: the name must end in that text. A name shorter
+    // in bytes has fewer characters than the text and cannot match. When the
+    // name's last bytes are all ASCII they are whole characters of their
+    // own, compared by ASCII case; otherwise a character such as U+0131
+    // (dotless i, upper case I) could still match, so the general matcher
+    // decides.
+    // Read from the end: while every byte after the current one is ASCII,
+    // the current byte, if ASCII, is the name's character at that distance
+    // from the end, so a difference there is final.
+    if (name.size() < suffix.size()) continue;
+    const char* tail = name.data() + (name.size() - suffix.size());
+    size_t i = suffix.size();
+    bool decided = false, matched = false;
+    while (i > 0 && !decided) {
+      --i;
+      if (static_cast<uint8_t>(tail[i]) >= 0x80) {
+        decided = true;
+        matched = MatchOne(name, p.text);
+      } else if (UpperAscii(tail[i]) != suffix[i]) {
+        decided = true;
+      }
+    }
+    if (!decided || matched) return true;
   }
   return false;
 }

@@ -13,6 +13,7 @@
 #include <climits>
 #include <iostream>
 
+#include "platform/posix/local_time.h"
 #include "platform/posix/posix_listing.h"
 #include "ui/window.h"
 
@@ -99,11 +100,22 @@ class PosixPlatform : public Platform {
 
   char Separator() override { return '/'; }
 
+  // Read for every matching file; the clock is read each time, the
+  // conversion only when the second has changed.
   CivilTime Now() override {
     const time_t now = time(nullptr);
-    struct tm tm;
-    localtime_r(&now, &tm);
-    return FromTm(tm);
+    if (now != now_seconds_ || !now_known_) {
+      CivilTime local;
+      if (!local_time_.Convert(now, &local)) {
+        struct tm tm = {};
+        localtime_r(&now, &tm);
+        local = FromTm(tm);
+      }
+      now_local_ = local;
+      now_seconds_ = now;
+      now_known_ = true;
+    }
+    return now_local_;
   }
 
   double MonotonicSeconds() override {
@@ -119,13 +131,9 @@ class PosixPlatform : public Platform {
     int64_t ticks = time.ticks - kEpochTicks;
     int64_t seconds = ticks / kTicksPerSecond;
     if (ticks % kTicksPerSecond < 0) --seconds;
-    const time_t t = static_cast<time_t>(seconds);
-    struct tm tm;
-    // localtime_r applies the offset in force at that instant, so stamps
-    // across a daylight-saving change keep their true local time.
-    if (!localtime_r(&t, &tm)) return false;
-    *local = FromTm(tm);
-    return true;
+    // The offset in force at that instant, as localtime_r applies it, so
+    // stamps across a daylight-saving change keep their true local time.
+    return local_time_.Convert(seconds, local);
   }
 
   LocaleInfo Locale() override { return PosixLocaleInfo(); }
@@ -207,6 +215,10 @@ class PosixPlatform : public Platform {
 
   std::string argument_text_;
   locale_t time_locale_ = nullptr;
+  LocalTimeCache local_time_;
+  time_t now_seconds_ = 0;
+  bool now_known_ = false;
+  CivilTime now_local_;
 };
 
 }  // namespace
