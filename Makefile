@@ -2,8 +2,14 @@
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+WIN_BUILD ?= build-win
+MINGW_CXX ?= x86_64-w64-mingw32-g++
+WINE ?= /usr/lib/wine/wine64
+WIN_CONFIGURE = cmake -S . -B $(WIN_BUILD) \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
 
-.PHONY: all build run test test-unit test-asan clean
+.PHONY: all build run test test-unit test-asan clean windows test-windows \
+  test-windows-if-available
 
 all: build
 
@@ -28,7 +34,25 @@ test-asan:
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
-test: test-unit test-asan
+# agesweep.exe, cross-built with MinGW-w64 (platform/win32/README-windows.md).
+windows:
+	$(WIN_CONFIGURE)
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target agesweep
+
+# Every Windows suite, under Wine on a private Xvfb display.
+test-windows:
+	$(WIN_CONFIGURE)
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+	python3 platform/win32/tests/run_windows_suites.py $(WIN_BUILD)
+
+test-windows-if-available:
+	@if command -v $(MINGW_CXX) >/dev/null 2>&1 && [ -x $(WINE) ]; then \
+	  $(MAKE) --no-print-directory test-windows; \
+	else \
+	  echo "note: $(MINGW_CXX) or $(WINE) not installed: Windows suites skipped"; \
+	fi
+
+test: test-unit test-asan test-windows-if-available
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD)

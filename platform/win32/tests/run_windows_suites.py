@@ -1,0 +1,199 @@
+#!/usr/bin/env python3
+"""Runs every Windows suite of agesweep under Wine, on a private X display.
+
+  python3 platform/win32/tests/run_windows_suites.py BUILD_DIR
+
+BUILD_DIR is a cross build (cmake/mingw-w64-x86_64.cmake). Suites: the
+portable unit tests and the Windows unit tests (cross-built GoogleTest
+programs), the window tests (agesweep_ui_tests.exe, which also takes the
+screenshot BUILD_DIR/help-window.png), and the end-to-end runs of
+agesweep.exe in e2e_test.py. Ends with the line "N passed, N failed".
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+WINE = os.environ.get("AGESWEEP_WINE", "/usr/lib/wine/wine64")
+SUITE_TIMEOUT = 600  # seconds; a hung suite fails instead of stalling CI
+
+
+def wine_environment(build):
+    env = dict(os.environ)
+    env.update({
+        "WINEPREFIX": os.path.join(build, "wineprefix"),
+        "WINEDEBUG": "-all",
+        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        # English (United States) conventions, and UTF-8 for Unix file names.
+        "LC_ALL": "C.UTF-8",
+    })
+    env.pop("LANGUAGE", None)
+    return env
+
+
+def start_display(env):
+    """Starts Xvfb on a free display; returns the process."""
+    read_fd, write_fd = os.pipe()
+    xvfb = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24",
+         "-nolisten", "tcp"],
+        pass_fds=(write_fd,), stdin=subprocess.DEVNULL,
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_fd)
+    number = b""
+    with os.fdopen(read_fd, "rb") as pipe:
+        while not number.endswith(b"\n"):
+            chunk = pipe.read(1)
+            if not chunk:
+                break
+            number += chunk
+    if not number.strip():
+        xvfb.kill()
+        raise RuntimeError("Xvfb did not start")
+    env["DISPLAY"] = ":" + number.decode().strip()
+    return xvfb
+
+
+GTEST_COUNTS = {
+    "passed": re.compile(r"^\[  PASSED  \] (\d+) tests?", re.M),
+    "failed": re.compile(r"^\[  FAILED  \] (\d+) tests?, listed below", re.M),
+    "skipped": re.compile(r"^\[  SKIPPED \] (\d+) tests?", re.M),
+}
+
+
+def run_gtest(build, env, exe, extra_env=None):
+    """Runs one GoogleTest program; returns (passed, failed, skipped)."""
+    log_path = os.path.join(build, "test-logs", exe + ".log")
+    run_env = dict(env, **(extra_env or {}))
+    try:
+        done = subprocess.run([WINE, os.path.join(build, exe)], env=run_env,
+                              stdin=subprocess.DEVNULL, capture_output=True,
+                              timeout=SUITE_TIMEOUT, cwd=build)
+        output = done.stdout.decode("utf-8", "replace")
+        status = done.returncode
+    except subprocess.TimeoutExpired as e:
+        output = (e.stdout or b"").decode("utf-8", "replace") + "\n(timed out)\n"
+        status = -1
+    with open(log_path, "w") as f:
+        f.write(output)
+    counts = {k: sum(int(n) for n in r.findall(output))
+              for k, r in GTEST_COUNTS.items()}
+    passed, failed, skipped = counts["passed"], counts["failed"], counts["skipped"]
+    if status != 0 and failed == 0:
+        failed = 1  # crashed or hung: the suite itself counts as failed
+    print(f"{exe}: {passed} passed, {failed} failed, {skipped} skipped")
+    if failed:
+        print(output)
+    for line in output.splitlines():
+        if line.startswith("[  SKIPPED ]") and "tests" not in line:
+            print("  " + line)
+    return passed, failed, skipped
+
+
+def run_end_to_end(build, env):
+    os.environ.update({k: v for k, v in env.items()})
+    os.environ["AGESWEEP_BUILD_WIN"] = build
+    sys.path.insert(0, HERE)
+    import e2e_test  # noqa: E402 (configured through the environment above)
+    suite = unittest.defaultTestLoader.loadTestsFromModule(e2e_test)
+    result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(suite)
+    failed = len(result.failures) + len(result.errors)
+    skipped = len(result.skipped)
+    passed = result.testsRun - failed - skipped
+    print(f"e2e_test.py: {passed} passed, {failed} failed, {skipped} skipped")
+    return passed, failed, skipped
+
+
+def bmp_to_png(bmp_path, png_path):
+    """Converts the 24-bit bottom-up BMP the window test writes."""
+    import struct
+    import zlib
+    with open(bmp_path, "rb") as f:
+        data = f.read()
+    offset = struct.unpack_from("<I", data, 10)[0]
+    width, height = struct.unpack_from("<ii", data, 18)
+    stride = (width * 3 + 3) // 4 * 4
+    rows = []
+    for y in range(abs(height)):
+        src = height - 1 - y if height > 0 else y
+        row = data[offset + src * stride: offset + src * stride + width * 3]
+        rgb = bytearray(row)
+        rgb[0::3], rgb[2::3] = row[2::3], row[0::3]  # BGR to RGB
+        rows.append(b"\0" + bytes(rgb))
+
+    def chunk(kind, body):
+        return (struct.pack(">I", len(body)) + kind + body +
+                struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
+    with open(png_path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n")
+        f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", width, abs(height),
+                                           8, 2, 0, 0, 0)))
+        f.write(chunk(b"IDAT", zlib.compress(b"".join(rows), 9)))
+        f.write(chunk(b"IEND", b""))
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit(__doc__)
+    build = os.path.abspath(sys.argv[1])
+    for tool in (WINE, shutil.which("Xvfb") or "Xvfb"):
+        if not os.path.exists(tool):
+            sys.exit(f"missing {tool}: install wine64 and xvfb")
+    os.makedirs(os.path.join(build, "test-logs"), exist_ok=True)
+    env = wine_environment(build)
+    wineserver = os.path.join(os.path.dirname(WINE), "wineserver")
+
+    xvfb = start_display(env)
+    totals = [0, 0, 0]
+    try:
+        started = time.monotonic()
+        # One server for the whole run instead of one per program.
+        subprocess.run([wineserver, "-p"], env=env, timeout=60)
+        subprocess.run([WINE, "wineboot", "-i"], env=env, timeout=SUITE_TIMEOUT,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        # No window manager runs on the private display: Wine then draws the
+        # windows' captions and borders itself, so the screenshot shows them.
+        subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\X11 Driver",
+                        "/v", "Managed", "/t", "REG_SZ", "/d", "N", "/f"],
+                       env=env, timeout=SUITE_TIMEOUT, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        print(f"Wine prefix ready in {time.monotonic() - started:.0f} s "
+              f"(display {env['DISPLAY']})")
+
+        suites = [
+            lambda: run_gtest(build, env, "agesweep_tests.exe"),
+            # The time-zone tests expect a zone with daylight saving.
+            lambda: run_gtest(build, env, "agesweep_win32_tests.exe",
+                              {"TZ": "America/New_York"}),
+            lambda: run_gtest(build, env, "agesweep_ui_tests.exe"),
+            lambda: run_end_to_end(build, env),
+        ]
+        for suite in suites:
+            for i, n in enumerate(suite()):
+                totals[i] += n
+
+        bmp = os.path.join(build, "help-window.bmp")
+        if os.path.exists(bmp):
+            bmp_to_png(bmp, os.path.join(build, "help-window.png"))
+            os.remove(bmp)
+            print("screenshot: " + os.path.join(build, "help-window.png"))
+    finally:
+        subprocess.run([wineserver, "-k"], env=env, timeout=60)
+        xvfb.terminate()
+        xvfb.wait(timeout=30)
+
+    passed, failed, skipped = totals
+    line = f"{passed} passed, {failed} failed"
+    if skipped:
+        line += f", {skipped} skipped"
+    print(line)
+    sys.exit(1 if failed else 0)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,514 @@
+// The Windows platform layer, run on Windows or under Wine.
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/win32/text.h"
+#include "platform/win32/win32_listing.h"
+#include "platform/win32/win32_platform.h"
+#include "run/totals.h"
+#include "sweep/wildcard.h"
+#include "sweep/wildcard_cases.h"
+
+namespace {
+
+// A fresh folder under the user's temporary folder, removed with everything
+// in it at the end of the test.
+class TempTree {
+ public:
+  TempTree() {
+    wchar_t base[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, base);
+    static int serial = 0;
+    root_ = std::wstring(base) + L"agesweep-test-" +
+            std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(GetTickCount64()) + L"-" +
+            std::to_wstring(++serial) + L"\\";
+    EXPECT_TRUE(CreateDirectoryW(root_.c_str(), nullptr));
+  }
+  ~TempTree() { RemoveAll(ExtendedLengthPath(root_)); }
+  TempTree(const TempTree&) = delete;
+  TempTree& operator=(const TempTree&) = delete;
+
+  const std::wstring& root() const { return root_; }
+  std::string root_utf8() const { return ToUtf8(root_); }
+
+  // Creates a file (`relative` in the extended-length form when long).
+  std::wstring File(const std::wstring& relative, const char* content = "x") {
+    const std::wstring path = ExtendedLengthPath(root_ + relative);
+    const HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, h) << ToUtf8(path);
+    DWORD written = 0;
+    WriteFile(h, content, static_cast<DWORD>(strlen(content)), &written,
+              nullptr);
+    CloseHandle(h);
+    return path;
+  }
+  std::wstring Folder(const std::wstring& relative) {
+    const std::wstring path = ExtendedLengthPath(root_ + relative);
+    EXPECT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << ToUtf8(path);
+    return path;
+  }
+  bool Exists(const std::wstring& relative) const {
+    return GetFileAttributesW(ExtendedLengthPath(root_ + relative).c_str()) !=
+           INVALID_FILE_ATTRIBUTES;
+  }
+
+ private:
+  static void RemoveAll(const std::wstring& folder) {
+    WIN32_FIND_DATAW d;
+    const HANDLE h = FindFirstFileW((folder + L"*").c_str(), &d);
+    if (h != INVALID_HANDLE_VALUE) {
+      do {
+        const std::wstring name = d.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring path = folder + name;
+        if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+          RemoveAll(path + L"\\");
+        } else {
+          SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+          if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveDirectoryW(path.c_str());
+          else
+            DeleteFileW(path.c_str());
+        }
+      } while (FindNextFileW(h, &d));
+      FindClose(h);
+    }
+    RemoveDirectoryW(folder.c_str());
+  }
+
+  std::wstring root_;
+};
+
+struct Listed {
+  std::string name;
+  bool is_dir;
+};
+
+std::vector<Listed> ListAll(Listing& listing) {
+  std::vector<Listed> out;
+  DirEntry entry;
+  while (listing.Next(&entry))
+    out.push_back({std::string(entry.name), entry.is_dir});
+  return out;
+}
+
+// Moves `listing` to the entry called `name`; false when there is none.
+bool SeekTo(Listing& listing, const std::string& name, DirEntry* entry) {
+  while (listing.Next(entry))
+    if (entry->name == name) return true;
+  return false;
+}
+
+FILETIME Filetime(int64_t ticks) {
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFF);
+  ft.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
+  return ft;
+}
+
+int64_t TicksOfUtc(int year, int month, int day, int hour, int minute,
+                   int second) {
+  SYSTEMTIME st = {};
+  st.wYear = static_cast<WORD>(year);
+  st.wMonth = static_cast<WORD>(month);
+  st.wDay = static_cast<WORD>(day);
+  st.wHour = static_cast<WORD>(hour);
+  st.wMinute = static_cast<WORD>(minute);
+  st.wSecond = static_cast<WORD>(second);
+  FILETIME ft;
+  SystemTimeToFileTime(&st, &ft);
+  return static_cast<int64_t>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) |
+                              ft.dwLowDateTime);
+}
+
+std::string Str(const CivilTime& t) {
+  char buf[64];
+  snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month,
+           t.day, t.hour, t.minute, t.second);
+  return buf;
+}
+
+}  // namespace
+
+// --- Text at the boundary ---------------------------------------------------
+
+TEST(Win32Text, NamesSurviveTheRoundTripExactly) {
+  const std::wstring names[] = {
+      L"plain.txt",
+      L"caf\u00E9 \u65E5\u672C.log",       // Latin and CJK
+      L"\U0001F600.txt",                   // outside the BMP: a pair
+      std::wstring(L"lone") + static_cast<wchar_t>(0xD800) + L".x",
+      std::wstring(L"lone") + static_cast<wchar_t>(0xDC00),
+  };
+  for (const std::wstring& name : names)
+    EXPECT_EQ(name, ToWide(ToUtf8(name))) << ToUtf8(name);
+  EXPECT_EQ("\xF0\x9F\x98\x80.txt", ToUtf8(L"\U0001F600.txt"));
+  // Two lone surrogates are two different names, and stay so.
+  EXPECT_NE(ToUtf8(std::wstring(1, static_cast<wchar_t>(0xD800))),
+            ToUtf8(std::wstring(1, static_cast<wchar_t>(0xD801))));
+}
+
+TEST(Win32Text, BrokenUtf8BecomesReplacementCharacters) {
+  EXPECT_EQ(L"a\uFFFDb", ToWide("a\xFF" "b"));
+  EXPECT_EQ(L"\uFFFD", ToWide("\xC3"));            // cut short
+  EXPECT_EQ(L"\uFFFD\uFFFD", ToWide("\xC0\xAF"));  // overlong "/"
+}
+
+TEST(Win32Text, ErrorDescriptionsHaveNoLineEnd) {
+  const std::string text = SystemErrorText(ERROR_ACCESS_DENIED);
+  ASSERT_FALSE(text.empty());
+  EXPECT_NE('\n', text.back());
+  EXPECT_NE('\r', text.back());
+  EXPECT_NE(std::string::npos, text.find("ccess")) << text;
+}
+
+// --- Command line and program folder ---------------------------------------
+
+TEST(Win32CommandLine, TheProgramNameAndFollowingBlanksAreSkipped) {
+  EXPECT_EQ(L"/Q /F c:\\temp\\", SkipProgramName(L"agesweep.exe /Q /F c:\\temp\\"));
+  EXPECT_EQ(L"/Q  /L ",
+            SkipProgramName(L"\"C:\\Program Files\\a.exe\" \t /Q  /L "));
+  EXPECT_EQ(L"/Q", SkipProgramName(L"a.exe\t/Q"));
+  EXPECT_EQ(L"", SkipProgramName(L"\"C:\\x\\agesweep.exe\""));
+  EXPECT_EQ(L"", SkipProgramName(L"agesweep.exe   "));
+  EXPECT_EQ(L"", SkipProgramName(L""));
+  // Quotes toggle inside the name; the name ends at an unquoted blank.
+  EXPECT_EQ(L"/S", SkipProgramName(L"\"C:\\a b\"c.exe /S"));
+  // Quotes in the arguments are kept as typed.
+  EXPECT_EQ(L"/F \"c:\\a b\"", SkipProgramName(L"x.exe /F \"c:\\a b\""));
+}
+
+TEST(Win32CommandLine, ProgramFolderKeepsABackslashOnlyAtADriveRoot) {
+  EXPECT_EQ(L"C:\\Tools", FolderOfModulePath(L"C:\\Tools\\agesweep.exe"));
+  EXPECT_EQ(L"C:\\", FolderOfModulePath(L"C:\\agesweep.exe"));
+  EXPECT_EQ(L"\\\\server\\share\\bin",
+            FolderOfModulePath(L"\\\\server\\share\\bin\\agesweep.exe"));
+  EXPECT_EQ(L"Z:\\tmp\\caf\u00E9",
+            FolderOfModulePath(L"Z:\\tmp\\caf\u00E9\\agesweep.exe"));
+  EXPECT_EQ(L".", FolderOfModulePath(L"agesweep.exe"));
+}
+
+TEST(Win32CommandLine, EnvironmentValuesOfAnyLength) {
+  const std::string long_value(1000, 'v');
+  SetEnvironmentVariableW(L"AGESWEEP_TEST_VALUE", ToWide(long_value).c_str());
+  std::unique_ptr<Platform> platform = MakeWin32Platform(nullptr);
+  EXPECT_EQ(long_value, platform->GetEnv("AGESWEEP_TEST_VALUE"));
+  SetEnvironmentVariableW(L"AGESWEEP_TEST_VALUE", L"\u00E9t\u00E9");
+  EXPECT_EQ("\xC3\xA9t\xC3\xA9", platform->GetEnv("AGESWEEP_TEST_VALUE"));
+  SetEnvironmentVariableW(L"AGESWEEP_TEST_VALUE", nullptr);
+  EXPECT_EQ("", platform->GetEnv("AGESWEEP_TEST_VALUE"));
+}
+
+// --- Wildcards ---------------------------------------------------------------
+
+// The shared table holds the Windows shell's answers; here they are asked of
+// the shell itself, and of the program's own matcher.
+TEST(Win32Wildcard, TheSharedTableAgreesWithPathMatchSpec) {
+  for (const WildcardCase& c : kWildcardCases) {
+    const bool shell =
+        PathMatchSpecW(ToWide(c.name).c_str(), ToWide(c.spec).c_str()) != FALSE;
+    EXPECT_EQ(c.matches, shell)
+        << "PathMatchSpecW: name \"" << c.name << "\" spec \"" << c.spec << "\"";
+    EXPECT_EQ(c.matches, MatchesWildcard(c.name, c.spec))
+        << "MatchesWildcard: name \"" << c.name << "\" spec \"" << c.spec
+        << "\"";
+  }
+}
+
+// --- Locale ------------------------------------------------------------------
+
+TEST(Win32Locale, SeparatorsAndFirstDayOfNamedLocales) {
+  const LocaleInfo us = Win32LocaleInfo(L"en-US");
+  EXPECT_EQ(",", us.thousands_separator);
+  EXPECT_EQ(".", us.decimal_separator);
+  EXPECT_EQ("/", us.date_separator);
+  EXPECT_EQ(":", us.time_separator);
+  EXPECT_EQ(0, us.first_weekday);  // Sunday
+
+  const LocaleInfo de = Win32LocaleInfo(L"de-DE");
+  EXPECT_EQ(".", de.thousands_separator);
+  EXPECT_EQ(",", de.decimal_separator);
+  EXPECT_EQ(".", de.date_separator);
+  EXPECT_EQ(":", de.time_separator);
+  EXPECT_EQ(1, de.first_weekday);  // Monday
+}
+
+// The run formats its totals itself from the separators; they must come out
+// as the locale's own number formatting would write them.
+TEST(Win32Locale, TotalsMatchTheLocalesNumberFormat) {
+  for (const wchar_t* name : {L"en-US", L"de-DE", L"fr-FR", L"en-GB"}) {
+    const LocaleInfo locale = Win32LocaleInfo(name);
+    wchar_t grouping[16];
+    GetLocaleInfoEx(name, LOCALE_SGROUPING, grouping, 16);
+    if (std::wstring(grouping) != L"3;0") continue;  // groups of three only
+
+    wchar_t out[64];
+    NUMBERFMTW count_format = {};
+    wchar_t thousands[8], decimal[8];
+    GetLocaleInfoEx(name, LOCALE_STHOUSAND, thousands, 8);
+    GetLocaleInfoEx(name, LOCALE_SDECIMAL, decimal, 8);
+    count_format.Grouping = 3;
+    count_format.lpDecimalSep = decimal;
+    count_format.lpThousandSep = thousands;
+    count_format.LeadingZero = 1;
+    count_format.NumDigits = 0;
+    ASSERT_GT(GetNumberFormatEx(name, 0, L"1234567", &count_format, out, 64), 0);
+    EXPECT_EQ(ToUtf8(out), FormatCount(1234567, locale)) << ToUtf8(name);
+
+    ASSERT_GT(GetNumberFormatEx(name, 0, L"1234.5", nullptr, out, 64), 0);
+    EXPECT_EQ(ToUtf8(out) + "  seconds", FormatRunTime(1234.5, locale))
+        << ToUtf8(name);
+  }
+}
+
+TEST(Win32Locale, SeparatorsAreReadFromDateAndTimePictures) {
+  EXPECT_EQ(L"/", PictureSeparator(L"M/d/yyyy"));
+  EXPECT_EQ(L".", PictureSeparator(L"dd.MM.yyyy"));
+  EXPECT_EQ(L"-", PictureSeparator(L"yyyy-MM-dd"));
+  EXPECT_EQ(L". ", PictureSeparator(L"d. M. yyyy"));
+  EXPECT_EQ(L":", PictureSeparator(L"h:mm:ss tt"));
+  EXPECT_EQ(L":", PictureSeparator(L"tt hh:mm:ss"));  // AM/PM first
+  EXPECT_EQ(L"h", PictureSeparator(L"HH'h'mm"));      // quoted literal
+  EXPECT_EQ(L"'", PictureSeparator(L"HH''''mm"));
+  EXPECT_EQ(L"", PictureSeparator(L"HHmm"));
+  EXPECT_EQ(L"", PictureSeparator(L"yyyy"));
+}
+
+TEST(Win32Locale, GeneralDateIsShortDateThenLongTime) {
+  const CivilTime t{2026, 12, 7, 6, 48, 36};
+  EXPECT_EQ("12/7/2026 6:48:36 AM", Win32GeneralDate(L"en-US", t));
+  EXPECT_EQ(FormatUsGeneralDate(t), Win32GeneralDate(L"en-US", t));
+  // Windows writes the day with two digits here, Wine with one.
+  const std::string de = Win32GeneralDate(L"de-DE", t);
+  EXPECT_TRUE(de == "07.12.2026 06:48:36" || de == "7.12.2026 06:48:36") << de;
+  const CivilTime afternoon{2024, 3, 5, 15, 7, 3};
+  EXPECT_EQ("3/5/2024 3:07:03 PM", Win32GeneralDate(L"en-US", afternoon));
+}
+
+// --- File times --------------------------------------------------------------
+
+// The driver runs this under TZ=America/New_York; elsewhere only the checks
+// that hold in every zone are made.
+TEST(Win32Time, LocalTimeUsesTheOffsetInForceAtThatInstant) {
+  TIME_ZONE_INFORMATION zone;
+  GetTimeZoneInformation(&zone);
+  if (std::wstring(zone.StandardName) != L"Eastern Standard Time")
+    GTEST_SKIP() << "needs the Eastern time zone (TZ=America/New_York)";
+  CivilTime local;
+  // Winter: UTC-5.
+  ASSERT_TRUE(Win32ToLocal({TicksOfUtc(2024, 1, 15, 15, 0, 0), true}, &local));
+  EXPECT_EQ("2024-01-15 10:00:00", Str(local));
+  // Summer: UTC-4, whatever the season now; the date moves back a day.
+  ASSERT_TRUE(Win32ToLocal({TicksOfUtc(2024, 7, 2, 3, 30, 0), true}, &local));
+  EXPECT_EQ("2024-07-01 23:30:00", Str(local));
+  // Either side of the change to daylight saving, 2024-03-10 07:00 UTC.
+  ASSERT_TRUE(Win32ToLocal({TicksOfUtc(2024, 3, 10, 6, 59, 59), true}, &local));
+  EXPECT_EQ("2024-03-10 01:59:59", Str(local));
+  ASSERT_TRUE(Win32ToLocal({TicksOfUtc(2024, 3, 10, 7, 0, 0), true}, &local));
+  EXPECT_EQ("2024-03-10 03:00:00", Str(local));
+}
+
+TEST(Win32Time, FractionsAreDroppedAndUnknownTimesRefused) {
+  CivilTime a, b;
+  const int64_t whole = TicksOfUtc(2024, 1, 2, 3, 4, 5);
+  ASSERT_TRUE(Win32ToLocal({whole, true}, &a));
+  ASSERT_TRUE(Win32ToLocal({whole + 9999999, true}, &b));
+  EXPECT_EQ(Str(a), Str(b));
+  EXPECT_FALSE(Win32ToLocal({whole, false}, &a));
+  EXPECT_FALSE(Win32ToLocal({-1, true}, &a));
+}
+
+// --- Listing, times and deletion ---------------------------------------------
+
+TEST(Win32Listing, EveryEntryIsListedWithItsExactName) {
+  TempTree tree;
+  tree.File(L"plain.txt");
+  tree.File(L"caf\u00E9.log");
+  tree.File(L"\u65E5\u672C\u8A9E.txt");
+  tree.File(L"\U0001F600 smile.txt");
+  tree.Folder(L"sub");
+  tree.Folder(L"archive.txt");
+  std::unique_ptr<Listing> listing = OpenWin32Folder(tree.root_utf8());
+  ASSERT_TRUE(listing);
+  std::vector<Listed> entries = ListAll(*listing);
+  std::map<std::string, bool> by_name;
+  for (const Listed& e : entries) by_name[e.name] = e.is_dir;
+  EXPECT_EQ(8u, entries.size());
+  EXPECT_TRUE(by_name.at("."));
+  EXPECT_TRUE(by_name.at(".."));
+  EXPECT_FALSE(by_name.at("plain.txt"));
+  EXPECT_FALSE(by_name.at("caf\xC3\xA9.log"));
+  EXPECT_FALSE(by_name.at("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt"));
+  EXPECT_FALSE(by_name.at("\xF0\x9F\x98\x80 smile.txt"));
+  EXPECT_TRUE(by_name.at("sub"));
+  EXPECT_TRUE(by_name.at("archive.txt"));
+}
+
+TEST(Win32Listing, FoldersThatCannotBeListedGiveNoListing) {
+  TempTree tree;
+  EXPECT_FALSE(OpenWin32Folder(tree.root_utf8() + "missing\\"));
+  tree.File(L"file");
+  EXPECT_FALSE(OpenWin32Folder(tree.root_utf8() + "file\\"));
+  EXPECT_FALSE(OpenWin32Folder(tree.root_utf8() + "bad|name\\"));
+}
+
+TEST(Win32Listing, SubfoldersOpenAndTheirEntriesAreDeletable) {
+  TempTree tree;
+  tree.Folder(L"sub");
+  tree.File(L"sub\\inner.log");
+  std::unique_ptr<Listing> top = OpenWin32Folder(tree.root_utf8());
+  ASSERT_TRUE(top);
+  DirEntry entry;
+  ASSERT_TRUE(SeekTo(*top, "sub", &entry));
+  std::unique_ptr<Listing> sub =
+      top->OpenSubfolder(entry, tree.root_utf8() + "sub\\");
+  ASSERT_TRUE(sub);
+  ASSERT_TRUE(SeekTo(*sub, "inner.log", &entry));
+  int64_t number = -1;
+  std::string text;
+  EXPECT_TRUE(sub->Remove(entry, tree.root_utf8() + "sub\\inner.log", &number,
+                          &text));
+  EXPECT_FALSE(tree.Exists(L"sub\\inner.log"));
+}
+
+TEST(Win32Listing, TimesComeFromTheListing) {
+  TempTree tree;
+  const std::wstring path = tree.File(L"dated.log");
+  const int64_t created = TicksOfUtc(2021, 6, 1, 12, 0, 0);
+  const int64_t written = TicksOfUtc(2023, 2, 3, 4, 5, 6);
+  const HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  const FILETIME c = Filetime(created), w = Filetime(written);
+  ASSERT_TRUE(SetFileTime(h, &c, nullptr, &w));
+  CloseHandle(h);
+
+  std::unique_ptr<Listing> listing = OpenWin32Folder(tree.root_utf8());
+  DirEntry entry;
+  ASSERT_TRUE(SeekTo(*listing, "dated.log", &entry));
+  const FileTimes times = listing->ReadTimes(entry, "");
+  EXPECT_TRUE(times.last_write.valid);
+  EXPECT_EQ(written, times.last_write.ticks);
+  // Wine cannot set a creation time on a Unix file system; it still reports
+  // one.
+  EXPECT_TRUE(times.creation.valid);
+}
+
+TEST(Win32Listing, DeletionActsOnTheListedNameOnly) {
+  // "keep." and "keep" are different files, as are "a.log " and "a.log";
+  // the system's usual path rules would drop the trailing dot or space and
+  // delete the other one.
+  for (const auto& [listed, other] :
+       {std::pair<std::wstring, std::wstring>{L"keep.", L"keep"},
+        {L"a.log ", L"a.log"}}) {
+    TempTree tree;
+    tree.File(other);
+    tree.File(listed);
+    std::unique_ptr<Listing> listing = OpenWin32Folder(tree.root_utf8());
+    DirEntry entry;
+    ASSERT_TRUE(SeekTo(*listing, ToUtf8(listed), &entry)) << ToUtf8(listed);
+    int64_t number = 0;
+    std::string text;
+    EXPECT_TRUE(listing->Remove(entry, "", &number, &text))
+        << number << ": " << text;
+    EXPECT_TRUE(tree.Exists(other)) << ToUtf8(other);
+    EXPECT_FALSE(tree.Exists(listed)) << ToUtf8(listed);
+  }
+}
+
+TEST(Win32Listing, AFailedDeletionGivesTheSystemsNumberAndText) {
+  TempTree tree;
+  const std::wstring path = tree.File(L"locked.log");
+  ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+  std::unique_ptr<Listing> listing = OpenWin32Folder(tree.root_utf8());
+  DirEntry entry;
+  ASSERT_TRUE(SeekTo(*listing, "locked.log", &entry));
+  int64_t number = 0;
+  std::string text;
+  EXPECT_FALSE(listing->Remove(entry, "", &number, &text));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, number);
+  EXPECT_EQ(SystemErrorText(ERROR_ACCESS_DENIED), text);
+  EXPECT_TRUE(tree.Exists(L"locked.log"));
+  EXPECT_EQ(ERROR_SUCCESS, GetLastError());
+}
+
+TEST(Win32Listing, PathsBeyondMaxPathAreListedAndDeleted) {
+  TempTree tree;
+  std::wstring relative;
+  const std::wstring part(60, L'd');
+  for (int i = 0; i < 6; ++i) {
+    relative += part + std::to_wstring(i);
+    tree.Folder(relative);
+    relative += L"\\";
+  }
+  tree.File(relative + L"deep.log");
+  const std::string folder = tree.root_utf8() + ToUtf8(relative);
+  ASSERT_GT(folder.size(), static_cast<size_t>(MAX_PATH));
+  std::unique_ptr<Listing> listing = OpenWin32Folder(folder);
+  ASSERT_TRUE(listing);
+  DirEntry entry;
+  ASSERT_TRUE(SeekTo(*listing, "deep.log", &entry));
+  int64_t number = 0;
+  std::string text;
+  EXPECT_TRUE(listing->Remove(entry, folder + "deep.log", &number, &text))
+      << number << ": " << text;
+  EXPECT_FALSE(tree.Exists(relative + L"deep.log"));
+}
+
+TEST(Win32Listing, ExtendedLengthForms) {
+  EXPECT_EQ(L"\\\\?\\C:\\x\\", ExtendedLengthPath(L"C:\\x\\"));
+  EXPECT_EQ(L"\\\\?\\UNC\\srv\\share\\x\\",
+            ExtendedLengthPath(L"\\\\srv\\share\\x\\"));
+  EXPECT_EQ(L"\\\\?\\C:\\x\\", ExtendedLengthPath(L"\\\\?\\C:\\x\\"));
+  EXPECT_EQ(L"\\\\.\\pipe\\x", ExtendedLengthPath(L"\\\\.\\pipe\\x"));
+  EXPECT_EQ(L"relative\\", ExtendedLengthPath(L"relative\\"));
+  // Relative folders, forward slashes and ".." resolve as the system
+  // resolves them before the exact form is taken.
+  wchar_t current[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, current);
+  std::wstring expected = ExtendedLengthPath(current);
+  if (expected.back() != L'\\') expected += L'\\';
+  EXPECT_EQ(expected + L"sub\\", ResolveFolder(L"sub\\"));
+  EXPECT_EQ(expected + L"sub\\", ResolveFolder(L"sub/x/..\\"));
+}
+
+// --- The log file --------------------------------------------------------------
+
+TEST(Win32LogFile, BlocksAreAppendedInTheAnsiCodePage) {
+  if (GetACP() != 1252) GTEST_SKIP() << "expects the Western code page 1252";
+  TempTree tree;
+  std::unique_ptr<Platform> platform = MakeWin32Platform(nullptr);
+  const std::string path = tree.root_utf8() + "agesweep.log";
+  std::string reason;
+  ASSERT_TRUE(platform->AppendToFile(path, "caf\xC3\xA9\r\n", &reason)) << reason;
+  ASSERT_TRUE(platform->AppendToFile(path, "\xE6\x97\xA5\r\n", &reason)) << reason;
+
+  const HANDLE h = CreateFileW(ToWide(path).c_str(), GENERIC_READ, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  char buf[64];
+  DWORD n = 0;
+  ReadFile(h, buf, sizeof buf, &n, nullptr);
+  CloseHandle(h);
+  EXPECT_EQ(std::string("caf\xE9\r\n?\r\n"), std::string(buf, n));
+}
+
+TEST(Win32LogFile, AFolderThatCannotHoldTheLogGivesAReason) {
+  TempTree tree;
+  std::unique_ptr<Platform> platform = MakeWin32Platform(nullptr);
+  std::string reason;
+  EXPECT_FALSE(platform->AppendToFile(tree.root_utf8() + "missing\\agesweep.log",
+                                      "x", &reason));
+  EXPECT_FALSE(reason.empty());
+  EXPECT_NE('\n', reason.back());
+}
