@@ -28,10 +28,17 @@ void AppendPadded(std::string* out, int value, int width) {
   out->append(buf);
 }
 
+// "00" to "99", two characters each.
+constexpr char kTwoDigits[] =
+    "0001020304050607080910111213141516171819"
+    "2021222324252627282930313233343536373839"
+    "4041424344454647484950515253545556575859"
+    "6061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 // Writes 0..99 as two digits.
-char* PutTwo(char* p, int value) {
-  p[0] = static_cast<char>('0' + value / 10);
-  p[1] = static_cast<char>('0' + value % 10);
+char* PutTwo(char* p, unsigned value) {
+  std::memcpy(p, kTwoDigits + 2 * value, 2);
   return p + 2;
 }
 
@@ -55,22 +62,24 @@ class Stamp {
     const CivilTime& t = *local;
     const std::string& ds = locale.date_separator;
     const std::string& ts = locale.time_separator;
-    const auto two = [](int v) { return v >= 0 && v < 100; };
-    if (two(t.month) && two(t.day) && t.year >= 0 && t.year < 10000 &&
-        two(t.hour) && two(t.minute) && two(t.second) &&
-        ds.size() <= kMaxSeparator && ts.size() <= kMaxSeparator) {
+    // Unsigned, a negative field fails the range test too.
+    const auto two = [](int v) { return static_cast<unsigned>(v) < 100; };
+    const unsigned year = static_cast<unsigned>(t.year);
+    if (two(t.month) && two(t.day) && year < 10000 && two(t.hour) &&
+        two(t.minute) && two(t.second) && ds.size() <= kMaxSeparator &&
+        ts.size() <= kMaxSeparator) {
       // The usual case, written in place.
-      char* p = PutTwo(buffer_, t.month);
+      char* p = PutTwo(buffer_, static_cast<unsigned>(t.month));
       p = PutText(p, ds);
-      p = PutTwo(p, t.day);
+      p = PutTwo(p, static_cast<unsigned>(t.day));
       p = PutText(p, ds);
-      p = PutTwo(PutTwo(p, t.year / 100), t.year % 100);
+      p = PutTwo(PutTwo(p, year / 100), year % 100);
       *p++ = ' ';
-      p = PutTwo(p, t.hour);
+      p = PutTwo(p, static_cast<unsigned>(t.hour));
       p = PutText(p, ts);
-      p = PutTwo(p, t.minute);
+      p = PutTwo(p, static_cast<unsigned>(t.minute));
       p = PutText(p, ts);
-      p = PutTwo(p, t.second);
+      p = PutTwo(p, static_cast<unsigned>(t.second));
       size_ = static_cast<size_t>(p - buffer_);
       return;
     }

@@ -121,6 +121,24 @@ TEST_F(SweepTest, StampsUseTheLocaleSeparators) {
             results[0]);
 }
 
+TEST_F(SweepTest, StampsWithLongSeparatorsOrFiveDigitYears) {
+  ctx.locale.date_separator = " de ";
+  ctx.locale.time_separator = "::::::::::";  // longer than any real one
+  platform.AddFile("/data/a.log", FakeFileTime(2024, 1, 2, 3, 4, 5),
+                   FakeFileTime(12024, 11, 12, 13, 14, 15));
+  Sweep();
+  ASSERT_EQ(1u, results.size());
+  EXPECT_EQ(
+      "/data/a.log\t11 de 12 de 12024 13::::::::::14::::::::::15"
+      "\t01 de 02 de 2024 03::::::::::04::::::::::05",
+      results[0]);
+  CivilTime local;
+  EXPECT_EQ("11 de 12 de 12024 13::::::::::14::::::::::15",
+            FormatStamp(platform, ctx.locale,
+                        FakeFileTime(12024, 11, 12, 13, 14, 15), &local));
+  EXPECT_EQ(12024, local.year);
+}
+
 TEST_F(SweepTest, DueFilesAreDeletedYoungOnesStayUnlogged) {
   platform.AddFile("/data/old.log", Old());
   platform.AddFile("/data/young.log", Young());

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -43,7 +44,7 @@ class EntryReader {
 
   // The next entry's name and type (a DT_ value); false at the end of the
   // folder or on a failure.
-  bool Next(const char** name, unsigned char* type) {
+  bool Next(std::string_view* name, unsigned char* type) {
     if (pos_ >= end_) {
       const long n = syscall(SYS_getdents64, fd_, buffer_.get(), kBufferBytes);
       if (n <= 0) return false;
@@ -55,7 +56,12 @@ class EntryReader {
     std::memcpy(&length, record + offsetof(Dirent64, d_reclen), sizeof length);
     pos_ += length;
     *type = static_cast<unsigned char>(record[offsetof(Dirent64, d_type)]);
-    *name = record + offsetof(Dirent64, d_name);
+    // The record is the name, a NUL and at most 7 more bytes of padding
+    // rounded up to 8; the NUL is sought only in the record's last bytes.
+    const char* text = record + offsetof(Dirent64, d_name);
+    const size_t header = offsetof(Dirent64, d_name);
+    const size_t skip = length > header + 8 ? length - header - 8 : 0;
+    *name = std::string_view(text, skip + std::strlen(text + skip));
     return true;
   }
 
@@ -90,7 +96,7 @@ class EntryReader {
 
   int fd() const { return fd_; }
 
-  bool Next(const char** name, unsigned char* type) {
+  bool Next(std::string_view* name, unsigned char* type) {
     errno = 0;
     const dirent* d = readdir(dir_);
     if (!d) return false;
@@ -121,8 +127,10 @@ class PosixListing : public Listing {
 
   bool Next(DirEntry* entry) override {
     unsigned char type;
-    if (!reader_->Next(&current_, &type)) return false;
-    entry->name = current_;
+    std::string_view name;
+    if (!reader_->Next(&name, &type)) return false;
+    current_ = name.data();  // NUL-terminated
+    entry->name = name;
     entry->is_dir = IsDirectory(current_, type);
     return true;
   }
