@@ -31,12 +31,17 @@ target_include_directories(agesweep PRIVATE ${AGESWEEP_WIN32_DIR})
 target_link_libraries(agesweep agesweep_win32 agesweep_core)
 if(MINGW)
   target_link_options(agesweep PRIVATE -municode)
+elseif(MSVC)
+  # agesweep.rc embeds the manifest itself.
+  target_link_options(agesweep PRIVATE /MANIFEST:NO)
 endif()
 
 if(AGESWEEP_TESTS)
-  # GoogleTest built from source with this compiler: no prebuilt Windows
-  # library exists for a cross build. The config file below lets the
-  # top-level find_package(GTest) take these targets.
+  # An installed GoogleTest for this compiler when there is one (vcpkg with
+  # MSVC); otherwise it is built from source with this compiler, as a cross
+  # build has no prebuilt Windows library. The config file written below
+  # lets the top-level find_package(GTest) take the targets so built.
+  find_package(GTest CONFIG QUIET)
   if(NOT TARGET GTest::gtest)
     set(AGESWEEP_GTEST_SOURCE /usr/src/googletest CACHE PATH
         "GoogleTest source tree to build for Windows")

@@ -14,6 +14,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -22,10 +23,10 @@ WINE = os.environ.get("AGESWEEP_WINE", "/usr/lib/wine/wine64")
 SUITE_TIMEOUT = 600  # seconds; a hung suite fails instead of stalling CI
 
 
-def wine_environment(build):
+def wine_environment(prefix):
     env = dict(os.environ)
     env.update({
-        "WINEPREFIX": os.path.join(build, "wineprefix"),
+        "WINEPREFIX": prefix,
         "WINEDEBUG": "-all",
         "WINEDLLOVERRIDES": "mscoree,mshtml=",
         # English (United States) conventions, and UTF-8 for Unix file names.
@@ -144,7 +145,10 @@ def main():
         if not os.path.exists(tool):
             sys.exit(f"missing {tool}: install wine64 and xvfb")
     os.makedirs(os.path.join(build, "test-logs"), exist_ok=True)
-    env = wine_environment(build)
+    # A prefix of its own for every run, so that nothing carries over from
+    # an earlier run or from the user's ~/.wine.
+    scratch = tempfile.mkdtemp(prefix="agesweep-wine-")
+    env = wine_environment(os.path.join(scratch, "prefix"))
     wineserver = os.path.join(os.path.dirname(WINE), "wineserver")
 
     xvfb = start_display(env)
@@ -186,6 +190,7 @@ def main():
         subprocess.run([wineserver, "-k"], env=env, timeout=60)
         xvfb.terminate()
         xvfb.wait(timeout=30)
+        shutil.rmtree(scratch, ignore_errors=True)
 
     passed, failed, skipped = totals
     line = f"{passed} passed, {failed} failed"
