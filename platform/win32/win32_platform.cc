@@ -89,16 +89,16 @@ class Win32Platform final : public Platform {
     return static_cast<double>(count.QuadPart) / ticks_per_second_;
   }
 
-  bool ToLocal(FileTime time, CivilTime* local) override {
-    return Win32ToLocal(time, local);
+  bool ToLocal(FileTime file_time, CivilTime* local) override {
+    return Win32ToLocal(file_time, local);
   }
 
   LocaleInfo Locale() override {
     return Win32LocaleInfo(LOCALE_NAME_USER_DEFAULT);
   }
 
-  std::string FormatGeneralDate(const CivilTime& time) override {
-    return Win32GeneralDate(LOCALE_NAME_USER_DEFAULT, time);
+  std::string FormatGeneralDate(const CivilTime& t) override {
+    return Win32GeneralDate(LOCALE_NAME_USER_DEFAULT, t);
   }
 
   std::unique_ptr<Listing> OpenFolder(const std::string& path) override {
@@ -235,12 +235,14 @@ LocaleInfo Win32LocaleInfo(const wchar_t* name) {
   info.thousands_separator = ToUtf8(thousands);
   if (!decimal.empty()) info.decimal_separator = ToUtf8(decimal);
 
-  std::wstring date = PictureSeparator(LocaleString(name, LOCALE_SSHORTDATE));
-  if (date.empty()) date = LocaleString(name, LOCALE_SDATE);
-  std::wstring time = PictureSeparator(LocaleString(name, LOCALE_STIMEFORMAT));
-  if (time.empty()) time = LocaleString(name, LOCALE_STIME);
-  if (!date.empty()) info.date_separator = ToUtf8(date);
-  if (!time.empty()) info.time_separator = ToUtf8(time);
+  std::wstring date_separator =
+      PictureSeparator(LocaleString(name, LOCALE_SSHORTDATE));
+  if (date_separator.empty()) date_separator = LocaleString(name, LOCALE_SDATE);
+  std::wstring time_separator =
+      PictureSeparator(LocaleString(name, LOCALE_STIMEFORMAT));
+  if (time_separator.empty()) time_separator = LocaleString(name, LOCALE_STIME);
+  if (!date_separator.empty()) info.date_separator = ToUtf8(date_separator);
+  if (!time_separator.empty()) info.time_separator = ToUtf8(time_separator);
 
   // Windows counts the first day of the week from Monday (0).
   const std::wstring first = LocaleString(name, LOCALE_IFIRSTDAYOFWEEK);
@@ -251,20 +253,21 @@ LocaleInfo Win32LocaleInfo(const wchar_t* name) {
 
 std::string Win32GeneralDate(const wchar_t* name, const CivilTime& t) {
   const SYSTEMTIME st = ToSystemTime(t);
-  wchar_t date[128];
-  wchar_t time[128];
-  if (GetDateFormatEx(name, DATE_SHORTDATE, &st, nullptr, date, 128,
+  wchar_t date_text[128];
+  wchar_t time_text[128];
+  if (GetDateFormatEx(name, DATE_SHORTDATE, &st, nullptr, date_text, 128,
                       nullptr) == 0 ||
-      GetTimeFormatEx(name, 0, &st, nullptr, time, 128) == 0)
+      GetTimeFormatEx(name, 0, &st, nullptr, time_text, 128) == 0)
     return FormatUsGeneralDate(t);
-  return ToUtf8(std::wstring(date) + L" " + time);
+  return ToUtf8(std::wstring(date_text) + L" " + time_text);
 }
 
-bool Win32ToLocal(FileTime time, CivilTime* local) {
-  if (!time.valid || time.ticks < 0) return false;
+bool Win32ToLocal(FileTime file_time, CivilTime* local) {
+  if (!file_time.valid || file_time.ticks < 0) return false;
+  const uint64_t ticks = static_cast<uint64_t>(file_time.ticks);
   FILETIME ft;
-  ft.dwLowDateTime = static_cast<DWORD>(time.ticks & 0xFFFFFFFF);
-  ft.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(time.ticks) >> 32);
+  ft.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFF);
+  ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
   SYSTEMTIME utc, st;
   // The rules of the zone for that instant, daylight saving included, not
   // the offset in force now.

@@ -35,4 +35,4 @@ LocaleInfo Win32LocaleInfo(const wchar_t* locale_name);
 std::string Win32GeneralDate(const wchar_t* locale_name, const CivilTime& t);
 
 // A file time as local time, with the zone offset in force at that instant.
-bool Win32ToLocal(FileTime time, CivilTime* local);
+bool Win32ToLocal(FileTime file_time, CivilTime* local);

@@ -439,7 +439,7 @@ TEST(Win32Listing, AFailedDeletionGivesTheSystemsNumberAndText) {
   EXPECT_EQ(ERROR_ACCESS_DENIED, number);
   EXPECT_EQ(SystemErrorText(ERROR_ACCESS_DENIED), text);
   EXPECT_TRUE(tree.Exists(L"locked.log"));
-  EXPECT_EQ(ERROR_SUCCESS, GetLastError());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
 }
 
 TEST(Win32Listing, PathsBeyondMaxPathAreListedAndDeleted) {
