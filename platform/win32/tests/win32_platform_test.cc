@@ -218,9 +218,9 @@ TEST(Win32Wildcard, TheSharedTableAgreesWithPathMatchSpec) {
     const bool shell =
         PathMatchSpecW(ToWide(c.name).c_str(), ToWide(c.spec).c_str()) != FALSE;
     EXPECT_EQ(c.matches, shell)
-        << "PathMatchSpecW: name \"" << c.name << "\" spec \"" << c.spec << "\"";
+        << "PathMatchSpecW: name \"" << c.name << "\" patterns \"" << c.spec << "\"";
     EXPECT_EQ(c.matches, MatchesWildcard(c.name, c.spec))
-        << "MatchesWildcard: name \"" << c.name << "\" spec \"" << c.spec
+        << "MatchesWildcard: name \"" << c.name << "\" patterns \"" << c.spec
         << "\"";
   }
 }
