@@ -9,7 +9,7 @@ WIN_CONFIGURE = cmake -S . -B $(WIN_BUILD) \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
 
 .PHONY: all build run test test-unit test-asan clean windows test-windows \
-  test-windows-if-available
+  test-windows-if-available bench bench-quick
 
 all: build
 
@@ -53,6 +53,16 @@ test-windows-if-available:
 	fi
 
 test: test-unit test-asan test-windows-if-available
+
+# agesweep against GNU find on generated trees (bench/README.md). bench:
+# 1,000,000 entries, report in bench/RESULTS.md. bench-quick: 100,000
+# entries, report in $(BUILD)/bench-quick.md; checks that the script works
+# and that both programs delete the same files, never a duration.
+bench: build
+	bash bench/run.sh --build $(BUILD)
+
+bench-quick: build
+	bash bench/run.sh --quick --build $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD)

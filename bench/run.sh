@@ -2,6 +2,12 @@
 # Benchmark of agesweep against GNU find on generated folder trees.
 #
 #   bash bench/run.sh [--quick] [--reps N] [--build DIR] [--out FILE]
+#                     [--agesweep BINARY]
+#
+# --quick: 100,000 entries instead of 1,000,000 (and a flat folder of 20,000
+# files instead of 200,000), 3 runs per case instead of 5, report in
+# BUILD/bench-quick.md instead of bench/RESULTS.md. --agesweep: measure
+# another build of agesweep (an older revision, say) instead of BUILD's.
 #
 # Needs: bash, cmake and a C++ compiler (to build the two programs),
 # coreutils, findutils and /usr/bin/time (Debian package "time").
@@ -24,6 +30,7 @@ build=$repo/build
 quick=0
 reps=
 out=
+other_agesweep=
 
 usage() {
   sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed '$d; s/^# \{0,1\}//'
@@ -35,6 +42,7 @@ while [ $# -gt 0 ]; do
     --reps) reps=${2:?--reps needs a number}; shift ;;
     --build) build=${2:?--build needs a folder}; shift ;;
     --out) out=${2:?--out needs a file}; shift ;;
+    --agesweep) other_agesweep=${2:?--agesweep needs a program}; shift ;;
     -h|--help) usage; exit 0 ;;
     *) echo "bench: unknown option $1 (try --help)" >&2; exit 2 ;;
   esac
@@ -63,8 +71,11 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 cmake --build "$build" --target agesweep agesweep_make_tree -j "$(nproc)" >/dev/null
-agesweep=$build/agesweep
+agesweep=${other_agesweep:-$build/agesweep}
 make_tree=$build/agesweep_make_tree
+if [ -n "$other_agesweep" ]; then
+  agesweep=$(cd "$(dirname "$agesweep")" && pwd)/$(basename "$agesweep")
+fi
 
 # ---------------------------------------------------------------- work folder
 base=/dev/shm
@@ -264,7 +275,11 @@ revision=$(git -C "$repo" describe --always --dirty 2>/dev/null || echo unknown)
   echo "| Kernel | $(uname -sr) |"
   echo "| File system of the trees | $fs ($base) |"
   echo "| find | $(find --version | head -n 1) |"
-  echo "| agesweep | revision $revision, build type $(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt") |"
+  if [ -n "$other_agesweep" ]; then
+    echo "| agesweep | $agesweep |"
+  else
+    echo "| agesweep | revision $revision, build type $(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt") |"
+  fi
   echo
   echo "Commands (DIR is the generated tree; agesweep runs with LC_ALL=C):"
   echo

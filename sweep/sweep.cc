@@ -9,20 +9,8 @@
 
 namespace {
 
-// Appends `value` as at least `width` decimal digits, zero-padded, exactly
-// as printf's "%0*d" would.
+// Appends `value` as at least `width` digits, as printf's "%0*d" does.
 void AppendPadded(std::string* out, int value, int width) {
-  if (value >= 0 && value < 10000) {
-    char digits[4];
-    int n = 0;
-    do {
-      digits[n++] = static_cast<char>('0' + value % 10);
-      value /= 10;
-    } while (value > 0);
-    for (int i = n; i < width; ++i) *out += '0';
-    while (n > 0) *out += digits[--n];
-    return;
-  }
   char buf[16];
   std::snprintf(buf, sizeof buf, "%0*d", width, value);
   out->append(buf);
@@ -104,7 +92,8 @@ class Stamp {
  private:
   static constexpr size_t kMaxSeparator = 8;
   bool valid_ = false;
-  char buffer_[12 + 4 * kMaxSeparator];
+  // 14 digits, a space and four separators.
+  char buffer_[15 + 4 * kMaxSeparator];
   size_t size_ = 0;
   std::string other_;  // a stamp outside the usual ranges
 };
