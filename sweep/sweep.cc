@@ -93,7 +93,8 @@ class Stamp {
   static constexpr size_t kMaxSeparator = 8;
   bool valid_ = false;
   // 14 digits, a space and four separators.
-  char buffer_[15 + 4 * kMaxSeparator];
+  static constexpr size_t kBufferBytes = 14 + 1 + 4 * kMaxSeparator;
+  char buffer_[kBufferBytes];
   size_t size_ = 0;
   std::string other_;  // a stamp outside the usual ranges
 };
