@@ -1,20 +1,12 @@
 #include "sweep/sweep.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "run/run_log.h"
 #include "sweep/wildcard.h"
 #include "ui/results_list.h"
 
 namespace {
-
-// Appends `value` as at least `width` digits, as printf's "%0*d" does.
-void AppendPadded(std::string* out, int value, int width) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%0*d", width, value);
-  out->append(buf);
-}
 
 // "00" to "99", two characters each.
 constexpr char kTwoDigits[] =
@@ -24,85 +16,49 @@ constexpr char kTwoDigits[] =
     "6061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// Writes 0..99 as two digits.
-char* PutTwo(char* p, unsigned value) {
-  std::memcpy(p, kTwoDigits + 2 * value, 2);
-  return p + 2;
+// Appends `value` with at least `width` digits, zero-padded. Two digits come
+// from the table: this runs six times for every stamp of a large sweep.
+void AppendNumber(std::string* out, int value, int width) {
+  if (width == 2 && static_cast<unsigned>(value) < 100) {
+    out->append(kTwoDigits + 2 * value, 2);
+    return;
+  }
+  if (width == 4 && static_cast<unsigned>(value) < 10000) {
+    AppendNumber(out, value / 100, 2);
+    AppendNumber(out, value % 100, 2);
+    return;
+  }
+  char buf[16];
+  const int n = std::snprintf(buf, sizeof buf, "%0*d", width, value);
+  out->append(buf, static_cast<size_t>(n));
 }
 
-char* PutText(char* p, const std::string& text) {
-  if (text.size() == 1) {
-    *p = text[0];
-    return p + 1;
-  }
-  std::memcpy(p, text.data(), text.size());
-  return p + text.size();
+// Appends the stamp of `time`, "mm/dd/yyyy hh:nn:ss" with the locale's
+// separators, and returns true; appends nothing and returns false when the
+// platform cannot convert the time. `local` receives the calendar time.
+bool AppendStamp(std::string* out, Platform& platform,
+                 const LocaleInfo& locale, FileTime time, CivilTime* local) {
+  if (!time.valid || !platform.ToLocal(time, local)) return false;
+  AppendNumber(out, local->month, 2);
+  out->append(locale.date_separator);
+  AppendNumber(out, local->day, 2);
+  out->append(locale.date_separator);
+  AppendNumber(out, local->year, 4);
+  *out += ' ';
+  AppendNumber(out, local->hour, 2);
+  out->append(locale.time_separator);
+  AppendNumber(out, local->minute, 2);
+  out->append(locale.time_separator);
+  AppendNumber(out, local->second, 2);
+  return true;
 }
 
-// A stamp's text: "mm/dd/yyyy hh:nn:ss" with the locale's separators; empty
-// when the platform cannot convert the time.
-class Stamp {
- public:
-  Stamp(Platform& platform, const LocaleInfo& locale, FileTime time,
-        CivilTime* local) {
-    if (!time.valid || !platform.ToLocal(time, local)) return;
-    valid_ = true;
-    const CivilTime& t = *local;
-    const std::string& ds = locale.date_separator;
-    const std::string& ts = locale.time_separator;
-    // Unsigned, a negative field fails the range test too.
-    const auto two = [](int v) { return static_cast<unsigned>(v) < 100; };
-    const unsigned year = static_cast<unsigned>(t.year);
-    if (two(t.month) && two(t.day) && year < 10000 && two(t.hour) &&
-        two(t.minute) && two(t.second) && ds.size() <= kMaxSeparator &&
-        ts.size() <= kMaxSeparator) {
-      // The usual case, written in place.
-      char* p = PutTwo(buffer_, static_cast<unsigned>(t.month));
-      p = PutText(p, ds);
-      p = PutTwo(p, static_cast<unsigned>(t.day));
-      p = PutText(p, ds);
-      p = PutTwo(PutTwo(p, year / 100), year % 100);
-      *p++ = ' ';
-      p = PutTwo(p, static_cast<unsigned>(t.hour));
-      p = PutText(p, ts);
-      p = PutTwo(p, static_cast<unsigned>(t.minute));
-      p = PutText(p, ts);
-      p = PutTwo(p, static_cast<unsigned>(t.second));
-      size_ = static_cast<size_t>(p - buffer_);
-      return;
-    }
-    AppendPadded(&other_, t.month, 2);
-    other_ += ds;
-    AppendPadded(&other_, t.day, 2);
-    other_ += ds;
-    AppendPadded(&other_, t.year, 4);
-    other_ += ' ';
-    AppendPadded(&other_, t.hour, 2);
-    other_ += ts;
-    AppendPadded(&other_, t.minute, 2);
-    other_ += ts;
-    AppendPadded(&other_, t.second, 2);
-  }
-
-  bool valid() const { return valid_; }
-  std::string_view text() const {
-    return size_ ? std::string_view(buffer_, size_) : std::string_view(other_);
-  }
-
- private:
-  static constexpr size_t kMaxSeparator = 8;
-  bool valid_ = false;
-  // 14 digits, a space and four separators.
-  static constexpr size_t kBufferBytes = 14 + 1 + 4 * kMaxSeparator;
-  char buffer_[kBufferBytes];
-  size_t size_ = 0;
-  std::string other_;  // a stamp outside the usual ranges
-};
-
-// One walk: the run's context and the wildcard list, read once.
+// One walk: the run's context, the wildcard list read once, and a line
+// buffer reused for every results line.
 struct Walk {
   SweepContext& ctx;
   WildcardList wildcard;
+  std::string line;
 };
 
 // Deletes one file. A failure becomes two lines of the log and a false
@@ -124,16 +80,20 @@ void MatchedFile(Walk& walk, Listing& listing, const DirEntry& entry,
   SweepContext& ctx = walk.ctx;
   const FileTimes times = listing.ReadTimes(entry, path);
   CivilTime created, written;
-  const Stamp created_stamp(ctx.platform, ctx.locale, times.creation, &created);
-  const Stamp written_stamp(ctx.platform, ctx.locale, times.last_write,
-                            &written);
-  ctx.results.AddJoined(
-      {path, "\t", created_stamp.text(), "\t", written_stamp.text()});
+  std::string& line = walk.line;
+  line.assign(path);
+  line += '\t';
+  const bool created_ok =
+      AppendStamp(&line, ctx.platform, ctx.locale, times.creation, &created);
+  line += '\t';
+  const bool written_ok =
+      AppendStamp(&line, ctx.platform, ctx.locale, times.last_write, &written);
+  ctx.results.Add(line);
 
   // A time that cannot be converted has no age: the file is never due,
   // rather than being judged by some other time.
   const bool use_written = ctx.use_modified_time;
-  if (!(use_written ? written_stamp : created_stamp).valid()) return;
+  if (!(use_written ? written_ok : created_ok)) return;
   const int64_t age =
       CountIntervals(ctx.interval, use_written ? written : created,
                      ctx.platform.Now(), ctx.locale.first_weekday);
@@ -177,12 +137,14 @@ void WalkListing(Walk& walk, Listing& listing, std::string& folder) {
 
 std::string FormatStamp(Platform& platform, const LocaleInfo& locale,
                         FileTime time, CivilTime* local) {
-  return std::string(Stamp(platform, locale, time, local).text());
+  std::string stamp;
+  AppendStamp(&stamp, platform, locale, time, local);
+  return stamp;
 }
 
 void SearchFolder(SweepContext& ctx, std::string& folder) {
   if (std::unique_ptr<Listing> listing = ctx.platform.OpenFolder(folder)) {
-    Walk walk{ctx, WildcardList(ctx.wildcard)};
+    Walk walk{ctx, WildcardList(ctx.wildcard), std::string()};
     WalkListing(walk, *listing, folder);
   }
 }
