@@ -2,10 +2,6 @@
 
 namespace {
 
-// Ticks between 1601-01-01 and 1970-01-01.
-constexpr int64_t kEpochTicks = 116444736000000000LL;
-constexpr int64_t kTicksPerSecond = 10000000LL;
-
 FakeNode MakeDir(const std::string& name) {
   FakeNode node;
   node.name = name;
@@ -86,7 +82,7 @@ class FakeListing : public Listing {
 FileTime FakeFileTime(int year, int month, int day, int hour, int minute,
                       int second) {
   const CivilTime t{year, month, day, hour, minute, second};
-  return FileTime{SecondNumber(t) * kTicksPerSecond + kEpochTicks, true};
+  return FileTime{SecondNumber(t) * kTicksPerSecond + kUnixEpochTicks, true};
 }
 
 FakePlatform::FakePlatform() : root(MakeDir("")) {}
@@ -143,7 +139,7 @@ double FakePlatform::MonotonicSeconds() {
 
 bool FakePlatform::ToLocal(FileTime time, CivilTime* local) {
   if (!time.valid || time.ticks < 0) return false;
-  const int64_t seconds = (time.ticks - kEpochTicks) / kTicksPerSecond;
+  const int64_t seconds = FloorDiv(time.ticks - kUnixEpochTicks, kTicksPerSecond);
   *local = CivilFromSecondNumber(seconds + utc_offset_minutes * 60);
   return true;
 }

@@ -22,6 +22,10 @@ struct FileTime {
   bool valid = false;
 };
 
+constexpr int64_t kTicksPerSecond = 10000000;
+// Ticks from 1601-01-01 to 1970-01-01, where POSIX times count from.
+constexpr int64_t kUnixEpochTicks = 116444736000000000;
+
 struct FileTimes {
   FileTime creation;
   FileTime last_write;

@@ -59,7 +59,7 @@ uint32_t Next(std::string_view s, size_t* pos) {
   return c;
 }
 
-// Matches the whole name against the pattern [begin, end) of `spec`.
+// Matches the whole name against the pattern [begin, end) of `patterns`.
 bool MatchOne(std::string_view name, std::string_view pattern) {
   size_t n = 0, p = 0;
   size_t star = std::string_view::npos;  // pattern position after the last *
@@ -93,14 +93,14 @@ bool MatchOne(std::string_view name, std::string_view pattern) {
 // Calls `f` with every non-empty pattern of the list, in order, until it
 // returns true; returns whether one did.
 template <typename F>
-bool ForEachPattern(std::string_view spec, F f) {
+bool ForEachPattern(std::string_view patterns, F f) {
   size_t pos = 0;
-  while (pos < spec.size()) {
-    while (pos < spec.size() && spec[pos] == ' ') ++pos;
-    size_t end = spec.find(';', pos);
-    if (end == std::string_view::npos) end = spec.size();
-    if (end > pos && f(spec.substr(pos, end - pos))) return true;
-    pos = end == spec.size() ? end : end + 1;
+  while (pos < patterns.size()) {
+    while (pos < patterns.size() && patterns[pos] == ' ') ++pos;
+    size_t end = patterns.find(';', pos);
+    if (end == std::string_view::npos) end = patterns.size();
+    if (end > pos && f(patterns.substr(pos, end - pos))) return true;
+    pos = end == patterns.size() ? end : end + 1;
   }
   return false;
 }
@@ -111,15 +111,15 @@ char UpperAscii(char c) {
 
 }  // namespace
 
-bool MatchesWildcard(std::string_view name, std::string_view spec) {
-  if (spec == "*.*") return true;
-  return ForEachPattern(spec, [&](std::string_view pattern) {
+bool MatchesWildcard(std::string_view name, std::string_view patterns) {
+  if (patterns == "*.*") return true;
+  return ForEachPattern(patterns, [&](std::string_view pattern) {
     return MatchOne(name, pattern);
   });
 }
 
-WildcardList::WildcardList(std::string_view spec) : matches_all_(spec == "*.*") {
-  ForEachPattern(spec, [&](std::string_view text) {
+WildcardList::WildcardList(std::string_view patterns) : matches_all_(patterns == "*.*") {
+  ForEachPattern(patterns, [&](std::string_view text) {
     Pattern p{std::string(text), {}};
     const size_t stars = text.find_first_not_of('*');
     if (stars != 0 && stars != std::string_view::npos) {

@@ -7,18 +7,18 @@
 #include <string_view>
 #include <vector>
 
-// True when `name` matches at least one pattern of `spec`. "*" matches any
+// True when `name` matches at least one pattern of `patterns`. "*" matches any
 // run of characters, "?" exactly one; letters match by their simple
-// upper-case mapping. The spec "*.*" as a whole matches every name; spaces
+// upper-case mapping. The list "*.*" as a whole matches every name; spaces
 // before a pattern are skipped; an empty pattern matches nothing.
-bool MatchesWildcard(std::string_view name, std::string_view spec);
+bool MatchesWildcard(std::string_view name, std::string_view patterns);
 
 // A wildcard list read once and then tested against many names, with the
 // same answers as MatchesWildcard. The common "*.ext" form is checked on the
 // name's last bytes instead of by the general matcher.
 class WildcardList {
  public:
-  explicit WildcardList(std::string_view spec);
+  explicit WildcardList(std::string_view patterns);
   bool Matches(std::string_view name) const;
 
  private:

@@ -5,7 +5,7 @@
 
 struct WildcardCase {
   const char* name;
-  const char* spec;
+  const char* patterns;
   bool matches;
 };
 

@@ -9,8 +9,8 @@
 
 TEST(Wildcard, AgreesWithTheSharedTable) {
   for (const WildcardCase& c : kWildcardCases)
-    EXPECT_EQ(c.matches, MatchesWildcard(c.name, c.spec))
-        << "name \"" << c.name << "\" spec \"" << c.spec << "\"";
+    EXPECT_EQ(c.matches, MatchesWildcard(c.name, c.patterns))
+        << "name \"" << c.name << "\" patterns \"" << c.patterns << "\"";
 }
 
 TEST(Wildcard, BytesThatAreNotUtf8StandForThemselves) {
@@ -32,8 +32,8 @@ TEST(Wildcard, ManyStarsOnALongName) {
 
 TEST(WildcardList, AgreesWithTheSharedTable) {
   for (const WildcardCase& c : kWildcardCases)
-    EXPECT_EQ(c.matches, WildcardList(c.spec).Matches(c.name))
-        << "name \"" << c.name << "\" spec \"" << c.spec << "\"";
+    EXPECT_EQ(c.matches, WildcardList(c.patterns).Matches(c.name))
+        << "name \"" << c.name << "\" patterns \"" << c.patterns << "\"";
 }
 
 TEST(WildcardList, EndingsWithLettersBeyondAsciiGoToTheFullMatcher) {
@@ -73,8 +73,8 @@ TEST(WildcardList, AgreesWithTheFullMatcherOnRandomNamesAndLists) {
   for (int i = 0; i < 20000; ++i) {
     const std::string name = text(7, "");
     // Half the lists start with stars, the form that has its own path.
-    const std::string spec = text(6, i % 2 ? "*" : "");
-    ASSERT_EQ(MatchesWildcard(name, spec), WildcardList(spec).Matches(name))
-        << "name \"" << name << "\" spec \"" << spec << "\"";
+    const std::string patterns = text(6, i % 2 ? "*" : "");
+    ASSERT_EQ(MatchesWildcard(name, patterns), WildcardList(patterns).Matches(name))
+        << "name \"" << name << "\" patterns \"" << patterns << "\"";
   }
 }

@@ -22,10 +22,9 @@
 
 namespace {
 
-constexpr int64_t kEpochTicks = 116444736000000000LL;
 
 FileTime FromTimespec(int64_t seconds, int64_t nanoseconds) {
-  return FileTime{seconds * 10000000LL + nanoseconds / 100 + kEpochTicks,
+  return FileTime{seconds * kTicksPerSecond + nanoseconds / 100 + kUnixEpochTicks,
                   true};
 }
 

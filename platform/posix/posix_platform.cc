@@ -19,8 +19,6 @@
 
 namespace {
 
-constexpr int64_t kEpochTicks = 116444736000000000LL;
-constexpr int64_t kTicksPerSecond = 10000000LL;
 
 std::string LowerAscii(std::string s) {
   for (char& c : s)
@@ -128,7 +126,7 @@ class PosixPlatform : public Platform {
     if (!time.valid) return false;
     // Whole seconds, rounding toward the past as the file system's fraction
     // of a second is dropped.
-    int64_t ticks = time.ticks - kEpochTicks;
+    int64_t ticks = time.ticks - kUnixEpochTicks;
     int64_t seconds = ticks / kTicksPerSecond;
     if (ticks % kTicksPerSecond < 0) --seconds;
     // The offset in force at that instant, as localtime_r applies it, so

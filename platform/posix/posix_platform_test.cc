@@ -11,11 +11,10 @@
 
 namespace {
 
-constexpr int64_t kEpochTicks = 116444736000000000LL;
 
 FileTime UtcTime(int year, int month, int day, int hour) {
-  return FileTime{SecondNumber({year, month, day, hour, 0, 0}) * 10000000LL +
-                      kEpochTicks,
+  return FileTime{SecondNumber({year, month, day, hour, 0, 0}) * kTicksPerSecond +
+                      kUnixEpochTicks,
                   true};
 }
 

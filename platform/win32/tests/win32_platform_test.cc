@@ -216,11 +216,11 @@ TEST(Win32CommandLine, EnvironmentValuesOfAnyLength) {
 TEST(Win32Wildcard, TheSharedTableAgreesWithPathMatchSpec) {
   for (const WildcardCase& c : kWildcardCases) {
     const bool shell =
-        PathMatchSpecW(ToWide(c.name).c_str(), ToWide(c.spec).c_str()) != FALSE;
+        PathMatchSpecW(ToWide(c.name).c_str(), ToWide(c.patterns).c_str()) != FALSE;
     EXPECT_EQ(c.matches, shell)
-        << "PathMatchSpecW: name \"" << c.name << "\" patterns \"" << c.spec << "\"";
-    EXPECT_EQ(c.matches, MatchesWildcard(c.name, c.spec))
-        << "MatchesWildcard: name \"" << c.name << "\" patterns \"" << c.spec
+        << "PathMatchSpecW: name \"" << c.name << "\" patterns \"" << c.patterns << "\"";
+    EXPECT_EQ(c.matches, MatchesWildcard(c.name, c.patterns))
+        << "MatchesWildcard: name \"" << c.name << "\" patterns \"" << c.patterns
         << "\"";
   }
 }
