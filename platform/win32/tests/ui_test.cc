@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/tests/temp_folder.h"
 #include "ui/window.h"
 
 namespace {
@@ -37,20 +38,12 @@ std::wstring OwnFolder() {
 // end with everything in it.
 class Sandbox {
  public:
-  Sandbox() {
-    wchar_t base[MAX_PATH + 1];
-    GetTempPathW(MAX_PATH + 1, base);
-    static int serial = 0;
-    root_ = std::wstring(base) + L"agesweep-ui-" +
-            std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(GetTickCount64()) + L"-" +
-            std::to_wstring(++serial) + L"\\";
-    EXPECT_TRUE(CreateDirectoryW(root_.c_str(), nullptr));
+  Sandbox() : temp_(L"agesweep-ui-"), root_(temp_.root()) {
+    EXPECT_TRUE(temp_.created());
     EXPECT_TRUE(CopyFileW((OwnFolder() + L"agesweep.exe").c_str(),
                           exe().c_str(), TRUE))
         << "agesweep.exe must be built beside this test";
   }
-  ~Sandbox() { RemoveAll(root_); }
   Sandbox(const Sandbox&) = delete;
   Sandbox& operator=(const Sandbox&) = delete;
 
@@ -89,23 +82,7 @@ class Sandbox {
   }
 
  private:
-  static void RemoveAll(const std::wstring& folder) {
-    WIN32_FIND_DATAW d;
-    const HANDLE h = FindFirstFileW((folder + L"*").c_str(), &d);
-    if (h != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = d.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-          RemoveAll(folder + name + L"\\");
-        else
-          DeleteFileW((folder + name).c_str());
-      } while (FindNextFileW(h, &d));
-      FindClose(h);
-    }
-    RemoveDirectoryW(folder.c_str());
-  }
-
+  TempFolder temp_;
   std::wstring root_;
 };
 

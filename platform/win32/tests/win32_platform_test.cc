@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/win32/tests/temp_folder.h"
 #include "platform/win32/text.h"
 #include "platform/win32/win32_listing.h"
 #include "platform/win32/win32_platform.h"
@@ -22,17 +23,9 @@ namespace {
 // in it at the end of the test.
 class TempTree {
  public:
-  TempTree() {
-    wchar_t base[MAX_PATH + 1];
-    GetTempPathW(MAX_PATH + 1, base);
-    static int serial = 0;
-    root_ = std::wstring(base) + L"agesweep-test-" +
-            std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(GetTickCount64()) + L"-" +
-            std::to_wstring(++serial) + L"\\";
-    EXPECT_TRUE(CreateDirectoryW(root_.c_str(), nullptr));
+  TempTree() : temp_(L"agesweep-test-"), root_(temp_.root()) {
+    EXPECT_TRUE(temp_.created());
   }
-  ~TempTree() { RemoveAll(ExtendedLengthPath(root_)); }
   TempTree(const TempTree&) = delete;
   TempTree& operator=(const TempTree&) = delete;
 
@@ -62,30 +55,7 @@ class TempTree {
   }
 
  private:
-  static void RemoveAll(const std::wstring& folder) {
-    WIN32_FIND_DATAW d;
-    const HANDLE h = FindFirstFileW((folder + L"*").c_str(), &d);
-    if (h != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = d.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring path = folder + name;
-        if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            !(d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-          RemoveAll(path + L"\\");
-        } else {
-          SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-          if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            RemoveDirectoryW(path.c_str());
-          else
-            DeleteFileW(path.c_str());
-        }
-      } while (FindNextFileW(h, &d));
-      FindClose(h);
-    }
-    RemoveDirectoryW(folder.c_str());
-  }
-
+  TempFolder temp_;
   std::wstring root_;
 };
 
