@@ -51,6 +51,14 @@ void SetAge(const fs::path& path, int64_t seconds) {
       << path;
 }
 
+// The null-terminated pointer array that execve takes, over `texts`.
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& t : texts) pointers.push_back(t.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
 // A fresh temporary folder, removed with everything in it at the end.
 class TempDir {
  public:
@@ -69,9 +77,6 @@ class TempDir {
       if (it->is_directory(ec) && !it->is_symlink(ec))
         chmod(it->path().c_str(), 0755);
     }
-    chmod(path_.c_str(), 0755);
-    for (const auto& e : fs::recursive_directory_iterator(path_, ec))
-      if (e.is_directory(ec) && !e.is_symlink(ec)) chmod(e.path().c_str(), 0755);
     fs::remove_all(path_, ec);
   }
   const fs::path& path() const { return path_; }
@@ -99,22 +104,24 @@ class E2eTest : public testing::Test {
     return path;
   }
 
+  // The program's copy in this test's folder, then `args`.
+  std::vector<std::string> CommandLine(const std::vector<std::string>& args) {
+    std::vector<std::string> text = {(bin_ / "agesweep").string()};
+    text.insert(text.end(), args.begin(), args.end());
+    return text;
+  }
+
   Result Run(const std::vector<std::string>& args, const std::string& input = "",
              bool as_nobody = false) {
     const fs::path in = temp_.path() / "stdin";
     const fs::path out = temp_.path() / "stdout";
     const fs::path err = temp_.path() / "stderr";
     Write(in, input);
-    std::vector<std::string> argv_text = {(bin_ / "agesweep").string()};
-    argv_text.insert(argv_text.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argv_text) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<std::string> argv_text = CommandLine(args);
     std::vector<std::string> env_text = {"TZ=UTC", "LC_ALL=C",
                                          "TEMP=" + temp_dir_for_default_};
-    std::vector<char*> envp;
-    for (std::string& e : env_text) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    const std::vector<char*> argv = Pointers(argv_text);
+    const std::vector<char*> envp = Pointers(env_text);
 
     const pid_t pid = fork();
     if (pid == 0) {
@@ -148,21 +155,17 @@ class E2eTest : public testing::Test {
   Result RunAnswering(const std::vector<std::string>& args, F meanwhile) {
     int to_child[2], from_child[2];
     if (pipe(to_child) != 0 || pipe(from_child) != 0) return {};
-    std::string program = (bin_ / "agesweep").string();
-    std::vector<std::string> argv_text = {program};
-    argv_text.insert(argv_text.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argv_text) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::string tz = "TZ=UTC", lc = "LC_ALL=C";
-    char* envp[] = {tz.data(), lc.data(), nullptr};
+    std::vector<std::string> argv_text = CommandLine(args);
+    std::vector<std::string> env_text = {"TZ=UTC", "LC_ALL=C"};
+    const std::vector<char*> argv = Pointers(argv_text);
+    const std::vector<char*> envp = Pointers(env_text);
     const pid_t pid = fork();
     if (pid == 0) {
       dup2(to_child[0], 0);
       dup2(from_child[1], 2);
       close(to_child[1]);
       close(from_child[0]);
-      execve(argv[0], argv.data(), envp);
+      execve(argv[0], argv.data(), envp.data());
       _exit(127);
     }
     close(to_child[0]);
