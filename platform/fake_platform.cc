@@ -48,19 +48,17 @@ class FakeListing : public Listing {
     return true;
   }
 
-  std::unique_ptr<Listing> OpenSubfolder(const DirEntry&,
-                                         const std::string&) override {
+  std::unique_ptr<Listing> OpenCurrentFolder() override {
     FakeNode& node = folder_->children[pos_ - 1];
     if (node.unlistable || node.is_link) return nullptr;
     return std::make_unique<FakeListing>(&node);
   }
 
-  FileTimes ReadTimes(const DirEntry&, const std::string&) override {
+  FileTimes ReadCurrentTimes() override {
     return folder_->children[pos_ - 1].times;
   }
 
-  bool Remove(const DirEntry&, const std::string&, int64_t* error_number,
-              std::string* error_text) override {
+  bool RemoveCurrent(int64_t* error_number, std::string* error_text) override {
     FakeNode& node = folder_->children[pos_ - 1];
     if (node.delete_error != 0) {
       *error_number = node.delete_error;

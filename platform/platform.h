@@ -38,31 +38,31 @@ struct DirEntry {
   bool is_dir = false;
 };
 
-// An open folder, listed one entry at a time in the file system's order.
-// The walk keeps one Listing per level of the tree it is in.
+// An open folder, listed one entry at a time in the file system's order: a
+// cursor. Next moves it to the following entry; the other operations act on
+// the entry Next returned last (the current entry), never on a name or path,
+// so what is deleted is always what was listed. The walk keeps one Listing
+// per level of the tree it is in, and builds the full paths it shows in the
+// log and the prompt itself.
 struct Listing {
   virtual ~Listing() = default;
 
-  // Fetches the next entry. False when the folder has no more entries or the
-  // listing failed; either way the folder's loop ends.
+  // Moves to the next entry and describes it. False when the folder has no
+  // more entries or the listing failed; either way the folder's loop ends.
   virtual bool Next(DirEntry* entry) = 0;
 
-  // Opens the subfolder `entry` (the current entry) for listing. `path` is its
-  // folder text, ending in the separator. Null when it cannot be listed; links
-  // to folders are never opened.
-  virtual std::unique_ptr<Listing> OpenSubfolder(const DirEntry& entry,
-                                                 const std::string& path) = 0;
+  // Opens the current entry, a folder, for listing. Null when it cannot be
+  // listed; links to folders are never opened.
+  virtual std::unique_ptr<Listing> OpenCurrentFolder() = 0;
 
-  // Reads both times of the current entry `entry`, whose full path is `path`,
-  // without following links. A time that cannot be read comes back invalid.
-  virtual FileTimes ReadTimes(const DirEntry& entry,
-                              const std::string& path) = 0;
+  // Reads both times of the current entry without following links. A time
+  // that cannot be read comes back invalid.
+  virtual FileTimes ReadCurrentTimes() = 0;
 
-  // Deletes exactly the current entry `entry` (full path `path`). On failure
-  // returns false with `*error_number` and `*error_text` set to the
-  // platform's numbering and wording of the failure.
-  virtual bool Remove(const DirEntry& entry, const std::string& path,
-                      int64_t* error_number, std::string* error_text) = 0;
+  // Deletes exactly the current entry. On failure returns false with
+  // `*error_number` and `*error_text` set to the platform's numbering and
+  // wording of the failure.
+  virtual bool RemoveCurrent(int64_t* error_number, std::string* error_text) = 0;
 };
 
 // Conventions of the user's locale that the run needs.

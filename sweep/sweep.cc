@@ -61,24 +61,23 @@ struct Walk {
   std::string line;
 };
 
-// Deletes one file. A failure becomes two lines of the log and a false
+// Deletes the listing's current entry, whose full path is `path`. A failure becomes two lines of the log and a false
 // result; it never stops the walk.
-bool KillFile(SweepContext& ctx, Listing& listing, const DirEntry& entry,
-              const std::string& path) {
+bool KillFile(SweepContext& ctx, Listing& listing, const std::string& path) {
   int64_t number = 0;
   std::string text;
-  if (listing.Remove(entry, path, &number, &text)) return true;
+  if (listing.RemoveCurrent(&number, &text)) return true;
   ctx.log.AppendLine("Error: " + std::to_string(number) + ": " + text);
   ctx.log.AppendLine("File:  " + path);
   ctx.deletion_failed = true;
   return false;
 }
 
-// The matched-file step for `entry`; `path` is its full path.
-void MatchedFile(Walk& walk, Listing& listing, const DirEntry& entry,
-                 const std::string& path) {
+// The matched-file step for the listing's current entry, whose full path is
+// `path` (for the results line, the prompt and the log only).
+void MatchedFile(Walk& walk, Listing& listing, const std::string& path) {
   SweepContext& ctx = walk.ctx;
-  const FileTimes times = listing.ReadTimes(entry, path);
+  const FileTimes times = listing.ReadCurrentTimes();
   CivilTime created, written;
   std::string& line = walk.line;
   line.assign(path);
@@ -103,7 +102,7 @@ void MatchedFile(Walk& walk, Listing& listing, const DirEntry& entry,
       !ctx.platform.AskYesNo("Confirm Delete",
                              "Are you sure you want to delete " + path))
     return;
-  if (KillFile(ctx, listing, entry, path)) ctx.log.AppendLine("Delete: " + path);
+  if (KillFile(ctx, listing, path)) ctx.log.AppendLine("Delete: " + path);
 }
 
 // Walks one open folder whose folder text is `folder`. The text grows by an
@@ -119,14 +118,14 @@ void WalkListing(Walk& walk, Listing& listing, std::string& folder) {
       if (entry.name[0] != '.' && ctx.include_subdirs) {
         folder.append(entry.name);
         folder += ctx.separator;
-        if (std::unique_ptr<Listing> sub = listing.OpenSubfolder(entry, folder))
+        if (std::unique_ptr<Listing> sub = listing.OpenCurrentFolder())
           WalkListing(walk, *sub, folder);
         folder.resize(folder_length);
       }
     } else if (walk.wildcard.Matches(entry.name)) {
       ++ctx.FilesFound;
       folder.append(entry.name);
-      MatchedFile(walk, listing, entry, folder);
+      MatchedFile(walk, listing, folder);
       folder.resize(folder_length);
     }
     ++ctx.FilesSearched;

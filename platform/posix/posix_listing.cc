@@ -134,14 +134,13 @@ class PosixListing : public Listing {
     return true;
   }
 
-  std::unique_ptr<Listing> OpenSubfolder(const DirEntry&,
-                                         const std::string&) override {
+  std::unique_ptr<Listing> OpenCurrentFolder() override {
     // O_NOFOLLOW: a link to a folder is never entered.
     return OpenAt(fd_, current_,
                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   }
 
-  FileTimes ReadTimes(const DirEntry&, const std::string&) override {
+  FileTimes ReadCurrentTimes() override {
     FileTimes times;
 #ifdef STATX_BTIME
     struct statx sx;
@@ -163,8 +162,7 @@ class PosixListing : public Listing {
     return times;
   }
 
-  bool Remove(const DirEntry&, const std::string&, int64_t* error_number,
-              std::string* error_text) override {
+  bool RemoveCurrent(int64_t* error_number, std::string* error_text) override {
     if (unlinkat(fd_, current_, 0) == 0) return true;
     *error_number = errno;
     *error_text = strerror(errno);

@@ -135,8 +135,7 @@ TEST(PosixListing, FoldersAndLinksToFoldersCarryTheDirectoryBit) {
   int opened = 0;
   while (listing->Next(&entry)) {
     if (entry.name == "sub" || entry.name == "to-sub") {
-      std::unique_ptr<Listing> sub = listing->OpenSubfolder(
-          entry, tmp.path() + "/" + std::string(entry.name) + "/");
+      std::unique_ptr<Listing> sub = listing->OpenCurrentFolder();
       EXPECT_EQ(entry.name == "sub", sub != nullptr) << entry.name;
       opened += sub != nullptr;
     }
@@ -159,7 +158,7 @@ TEST(PosixListing, TimesAreThoseOfTheCurrentEntry) {
   while (listing->Next(&entry)) {
     if (entry.name != "old.log") continue;
     ++seen;
-    const FileTimes times = listing->ReadTimes(entry, "");
+    const FileTimes times = listing->ReadCurrentTimes();
     ASSERT_TRUE(times.last_write.valid);
     EXPECT_EQ(1000000000LL * 10000000 + 5 + 116444736000000000LL,
               times.last_write.ticks);

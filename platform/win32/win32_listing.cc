@@ -44,8 +44,7 @@ class Win32Listing final : public Listing {
     return true;
   }
 
-  std::unique_ptr<Listing> OpenSubfolder(const DirEntry&,
-                                         const std::string&) override {
+  std::unique_ptr<Listing> OpenCurrentFolder() override {
     // A symbolic link or junction to a folder is counted as a folder but
     // never entered: it could lead out of the tree or round in a cycle.
     if (data_.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return nullptr;
@@ -56,15 +55,14 @@ class Win32Listing final : public Listing {
     return std::make_unique<Win32Listing>(find, first, std::move(sub));
   }
 
-  FileTimes ReadTimes(const DirEntry&, const std::string&) override {
+  FileTimes ReadCurrentTimes() override {
     FileTimes times;
     times.creation = FromFiletime(data_.ftCreationTime);
     times.last_write = FromFiletime(data_.ftLastWriteTime);
     return times;
   }
 
-  bool Remove(const DirEntry&, const std::string&, int64_t* error_number,
-              std::string* error_text) override {
+  bool RemoveCurrent(int64_t* error_number, std::string* error_text) override {
     // The listed folder and the name exactly as listed, never the text the
     // caller built, so that no conversion can point at another file.
     const std::wstring path = folder_ + data_.cFileName;

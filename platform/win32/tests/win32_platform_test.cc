@@ -340,14 +340,12 @@ TEST(Win32Listing, SubfoldersOpenAndTheirEntriesAreDeletable) {
   ASSERT_TRUE(top);
   DirEntry entry;
   ASSERT_TRUE(SeekTo(*top, "sub", &entry));
-  std::unique_ptr<Listing> sub =
-      top->OpenSubfolder(entry, tree.root_utf8() + "sub\\");
+  std::unique_ptr<Listing> sub = top->OpenCurrentFolder();
   ASSERT_TRUE(sub);
   ASSERT_TRUE(SeekTo(*sub, "inner.log", &entry));
   int64_t number = -1;
   std::string text;
-  EXPECT_TRUE(sub->Remove(entry, tree.root_utf8() + "sub\\inner.log", &number,
-                          &text));
+  EXPECT_TRUE(sub->RemoveCurrent(&number, &text));
   EXPECT_FALSE(tree.Exists(L"sub\\inner.log"));
 }
 
@@ -366,7 +364,7 @@ TEST(Win32Listing, TimesComeFromTheListing) {
   std::unique_ptr<Listing> listing = OpenWin32Folder(tree.root_utf8());
   DirEntry entry;
   ASSERT_TRUE(SeekTo(*listing, "dated.log", &entry));
-  const FileTimes times = listing->ReadTimes(entry, "");
+  const FileTimes times = listing->ReadCurrentTimes();
   EXPECT_TRUE(times.last_write.valid);
   EXPECT_EQ(written, times.last_write.ticks);
   // Wine cannot set a creation time on a Unix file system; it still reports
@@ -389,7 +387,7 @@ TEST(Win32Listing, DeletionActsOnTheListedNameOnly) {
     ASSERT_TRUE(SeekTo(*listing, ToUtf8(listed), &entry)) << ToUtf8(listed);
     int64_t number = 0;
     std::string text;
-    EXPECT_TRUE(listing->Remove(entry, "", &number, &text))
+    EXPECT_TRUE(listing->RemoveCurrent(&number, &text))
         << number << ": " << text;
     EXPECT_TRUE(tree.Exists(other)) << ToUtf8(other);
     EXPECT_FALSE(tree.Exists(listed)) << ToUtf8(listed);
@@ -405,7 +403,7 @@ TEST(Win32Listing, AFailedDeletionGivesTheSystemsNumberAndText) {
   ASSERT_TRUE(SeekTo(*listing, "locked.log", &entry));
   int64_t number = 0;
   std::string text;
-  EXPECT_FALSE(listing->Remove(entry, "", &number, &text));
+  EXPECT_FALSE(listing->RemoveCurrent(&number, &text));
   EXPECT_EQ(ERROR_ACCESS_DENIED, number);
   EXPECT_EQ(SystemErrorText(ERROR_ACCESS_DENIED), text);
   EXPECT_TRUE(tree.Exists(L"locked.log"));
@@ -430,7 +428,7 @@ TEST(Win32Listing, PathsBeyondMaxPathAreListedAndDeleted) {
   ASSERT_TRUE(SeekTo(*listing, "deep.log", &entry));
   int64_t number = 0;
   std::string text;
-  EXPECT_TRUE(listing->Remove(entry, folder + "deep.log", &number, &text))
+  EXPECT_TRUE(listing->RemoveCurrent(&number, &text))
       << number << ": " << text;
   EXPECT_FALSE(tree.Exists(relative + L"deep.log"));
 }
