@@ -127,20 +127,41 @@ void ApplyDefaults(RunSettings* settings, const std::string& temp) {
   if (!settings->UseModifiedTime.has_value()) settings->UseModifiedTime = true;
 }
 
-std::vector<std::string> RefusedInputLines(const SwitchLoopResult& loop,
-                                           const RunSettings& settings) {
-  std::vector<std::string> lines;
+std::optional<SweepSettings> SettleSettings(const SwitchLoopResult& loop,
+                                            RunSettings* run,
+                                            const std::string& temp,
+                                            char separator,
+                                            std::vector<std::string>* refusals) {
+  ApplyDefaults(run, temp);
+  const RunSettings& settings = *run;
+  refusals->clear();
   if (!loop.missing_value_switch.empty())
-    lines.push_back("Error: " + loop.missing_value_switch + " needs a value.");
+    refusals->push_back("Error: " + loop.missing_value_switch +
+                        " needs a value.");
   if (loop.bad_time_frame)
-    lines.push_back("Error: /T needs a whole number from -32768 to 32767, not " +
-                    *loop.bad_time_frame + ".");
-  if (!ParseIntervalCode(settings.Interval))
-    lines.push_back("Error: Unknown interval " + settings.Interval +
-                    ". Use yyyy, q, m, y, d, w, ww, h, n or s.");
+    refusals->push_back(
+        "Error: /T needs a whole number from -32768 to 32767, not " +
+        *loop.bad_time_frame + ".");
+  const std::optional<IntervalCode> interval =
+      ParseIntervalCode(settings.Interval);
+  if (!interval)
+    refusals->push_back("Error: Unknown interval " + settings.Interval +
+                        ". Use yyyy, q, m, y, d, w, ww, h, n or s.");
+  // The folder is still empty when TEMP was empty too.
   if (settings.Folder.empty())
-    lines.push_back("Error: No folder to sweep. Give /F folder or set TEMP.");
-  return lines;
+    refusals->push_back(
+        "Error: No folder to sweep. Give /F folder or set TEMP.");
+  if (!refusals->empty()) return std::nullopt;
+
+  SweepSettings sweep;
+  sweep.folder = AddBackslash(settings.Folder, separator);
+  sweep.wildcard = settings.Wildcard;
+  sweep.include_subdirs = settings.IncludeSubdirs;
+  sweep.quiet_mode = settings.QuietMode;
+  sweep.use_modified_time = *settings.UseModifiedTime;  // set by the defaults
+  sweep.interval = *interval;
+  sweep.time_frame = settings.TimeFrame;
+  return sweep;
 }
 
 std::string AddBackslash(std::string path, char separator) {

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "sweep/sweep.h"
+
 struct RunLog;
 
 struct RunSettings {
@@ -48,10 +50,14 @@ SwitchLoopResult RunSwitchLoop(const std::vector<std::string>& words,
 // Fills every setting the switches left unset. `temp` is the value of TEMP.
 void ApplyDefaults(RunSettings* settings, const std::string& temp);
 
-// The lines that refuse the run, in order; empty when the run may go on.
-// Called after the defaults, so an unset folder means TEMP was empty too.
-std::vector<std::string> RefusedInputLines(const SwitchLoopResult& loop,
-                                           const RunSettings& settings);
+// Applies the defaults to `*settings`, then checks them: the sweep's
+// settings, or nullopt when the run is refused, with `*refusals` holding the
+// lines that say why, in order.
+std::optional<SweepSettings> SettleSettings(const SwitchLoopResult& loop,
+                                            RunSettings* settings,
+                                            const std::string& temp,
+                                            char separator,
+                                            std::vector<std::string>* refusals);
 
 // Reads a plain decimal integer (optional sign, digits) in the 16-bit signed
 // range.

@@ -20,6 +20,13 @@ Loop RunLoop(const std::string& text) {
   return loop;
 }
 
+// The lines that refuse the run of `loop`, with TEMP set to `temp`.
+std::vector<std::string> Refusals(Loop loop, const std::string& temp = "/tmp") {
+  std::vector<std::string> refusals;
+  SettleSettings(loop.result, &loop.settings, temp, '/', &refusals);
+  return refusals;
+}
+
 }  // namespace
 
 TEST(GetCommandLine, SplitsAtSpacesAndTabsOnly) {
@@ -145,11 +152,7 @@ TEST(SwitchLoop, ValueTakingSwitchAsLastWord) {
     EXPECT_EQ(sw, loop.result.missing_value_switch);
     EXPECT_EQ(std::vector<std::string>{std::string("Error: ") + sw +
                                        " needs a value."},
-              RefusedInputLines(loop.result, [&] {
-                RunSettings s = loop.settings;
-                ApplyDefaults(&s, "/tmp");
-                return s;
-              }()));
+              Refusals(loop));
   }
   // The 21st word does not count: /T is then the last kept word.
   std::string text;
@@ -199,31 +202,32 @@ TEST(Defaults, QuotesInTheFolderAreKept) {
 }
 
 TEST(RefusedInput, EachCaseHasItsLine) {
-  RunSettings s;
-  ApplyDefaults(&s, "/tmp");
-  EXPECT_TRUE(RefusedInputLines({}, s).empty());
-
-  Loop bad_time = RunLoop("/T 3.5");
-  ApplyDefaults(&bad_time.settings, "/tmp");
+  EXPECT_TRUE(Refusals(RunLoop("")).empty());
   EXPECT_EQ(std::vector<std::string>{"Error: /T needs a whole number from "
                                      "-32768 to 32767, not 3.5."},
-            RefusedInputLines(bad_time.result, bad_time.settings));
-
-  Loop bad_interval = RunLoop("/M x");
-  ApplyDefaults(&bad_interval.settings, "/tmp");
+            Refusals(RunLoop("/T 3.5")));
   EXPECT_EQ(std::vector<std::string>{"Error: Unknown interval x. Use yyyy, q, "
                                      "m, y, d, w, ww, h, n or s."},
-            RefusedInputLines(bad_interval.result, bad_interval.settings));
-
-  Loop upper = RunLoop("/M D");
-  ApplyDefaults(&upper.settings, "/tmp");
-  EXPECT_TRUE(RefusedInputLines(upper.result, upper.settings).empty());
-
-  RunSettings no_folder;
-  ApplyDefaults(&no_folder, "");
+            Refusals(RunLoop("/M x")));
+  EXPECT_TRUE(Refusals(RunLoop("/M D")).empty());
   EXPECT_EQ(std::vector<std::string>{"Error: No folder to sweep. Give /F "
                                      "folder or set TEMP."},
-            RefusedInputLines({}, no_folder));
+            Refusals(RunLoop(""), ""));
+}
+
+TEST(SettleSettings, TheSweepGetsTypedValuesAndTheSeparator) {
+  Loop loop = RunLoop("/F /data /M WW /T -3 /CT /S /Q /W *.log");
+  std::vector<std::string> refusals;
+  const std::optional<SweepSettings> sweep =
+      SettleSettings(loop.result, &loop.settings, "/tmp", '/', &refusals);
+  ASSERT_TRUE(sweep);
+  EXPECT_EQ("/data/", sweep->folder);
+  EXPECT_EQ("*.log", sweep->wildcard);
+  EXPECT_EQ(IntervalCode::kWeek, sweep->interval);
+  EXPECT_EQ(-3, sweep->time_frame);
+  EXPECT_FALSE(sweep->use_modified_time);
+  EXPECT_TRUE(sweep->include_subdirs);
+  EXPECT_TRUE(sweep->quiet_mode);
 }
 
 TEST(AddBackslash, AppendsThePlatformSeparatorOnce) {

@@ -44,9 +44,11 @@ bool Form_Load(Platform& platform, WindowModel& window, int* exit_status) {
     *exit_status = quit(platform, log, settings, kExitRefused);
     return false;
   }
-  ApplyDefaults(&settings, platform.GetEnv("TEMP"));
-  const std::vector<std::string> refusals = RefusedInputLines(loop, settings);
-  if (!refusals.empty()) {
+  std::vector<std::string> refusals;
+  const std::optional<SweepSettings> sweep =
+      SettleSettings(loop, &settings, platform.GetEnv("TEMP"),
+                     platform.Separator(), &refusals);
+  if (!sweep) {
     for (const std::string& line : refusals) {
       log.AppendLine(line);
       platform.ReportError(line);
@@ -61,32 +63,21 @@ bool Form_Load(Platform& platform, WindowModel& window, int* exit_status) {
   window.List1.Clear();
   window.List1.visible = false;
 
-  const LocaleInfo locale = platform.Locale();
-  std::string folder = AddBackslash(settings.Folder, platform.Separator());
-  SweepContext sweep(platform, log, window.List1);
-  sweep.wildcard = settings.Wildcard;
-  sweep.include_subdirs = settings.IncludeSubdirs;
-  sweep.quiet_mode = settings.QuietMode;
-  sweep.use_modified_time = *settings.UseModifiedTime;
-  sweep.interval = *ParseIntervalCode(settings.Interval);
-  sweep.time_frame = settings.TimeFrame;
-  sweep.locale = locale;
-  sweep.separator = platform.Separator();
-
   const double start = platform.MonotonicSeconds();
-  SearchFolder(sweep, folder);
+  const SweepTotals totals = SearchFolder(platform, *sweep, log, window.List1);
   const double end = platform.MonotonicSeconds();
 
+  const LocaleInfo locale = platform.Locale();
   window.List1.visible = true;
-  window.Text3 = FormatCount(sweep.FilesSearched, locale);
-  window.Text4 = FormatCount(sweep.FilesFound, locale);
+  window.Text3 = FormatCount(totals.FilesSearched, locale);
+  window.Text4 = FormatCount(totals.FilesFound, locale);
   window.Text5 = FormatRunTime(end - start, locale);
   log.AppendLine("Searched: " + window.Text3);
   log.AppendLine("Found: " + window.Text4);
   log.AppendLine("Run Time:" + window.Text5);
   log.AppendLine("Done: " + platform.FormatGeneralDate(platform.Now()));
 
-  int status = sweep.deletion_failed ? kExitFailed : kExitOk;
+  int status = totals.deletion_failed ? kExitFailed : kExitOk;
   if (settings.LogToFile && !WriteLog(platform, log)) status = kExitFailed;
   *exit_status = status;
   return false;

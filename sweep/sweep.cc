@@ -53,97 +53,107 @@ bool AppendStamp(std::string* out, Platform& platform,
   return true;
 }
 
-// One walk: the run's context, the wildcard list read once, and a line
-// buffer reused for every results line.
+// One sweep's state: what it reads, what it fills, the wildcard list read
+// once, and a line buffer reused for every results line.
 struct Walk {
-  SweepContext& ctx;
+  Platform& platform;
+  const SweepSettings& settings;
+  RunLog& log;
+  ResultsList& results;
+  LocaleInfo locale;
+  char separator;
   WildcardList wildcard;
   std::string line;
+  SweepTotals totals;
 };
 
-// Deletes the listing's current entry, whose full path is `path`. A failure becomes two lines of the log and a false
-// result; it never stops the walk.
-bool KillFile(SweepContext& ctx, Listing& listing, const std::string& path) {
+// Deletes the listing's current entry, whose full path is `path`. A failure
+// becomes two lines of the log and a false result; it never stops the walk.
+bool KillFile(Walk& walk, Listing& listing, const std::string& path) {
   int64_t number = 0;
   std::string text;
   if (listing.RemoveCurrent(&number, &text)) return true;
-  ctx.log.AppendLine("Error: " + std::to_string(number) + ": " + text);
-  ctx.log.AppendLine("File:  " + path);
-  ctx.deletion_failed = true;
+  walk.log.AppendLine("Error: " + std::to_string(number) + ": " + text);
+  walk.log.AppendLine("File:  " + path);
+  walk.totals.deletion_failed = true;
   return false;
 }
 
 // The matched-file step for the listing's current entry, whose full path is
 // `path` (for the results line, the prompt and the log only).
 void MatchedFile(Walk& walk, Listing& listing, const std::string& path) {
-  SweepContext& ctx = walk.ctx;
+  const SweepSettings& settings = walk.settings;
   const FileTimes times = listing.ReadCurrentTimes();
   CivilTime created, written;
   std::string& line = walk.line;
   line.assign(path);
   line += '\t';
   const bool created_ok =
-      AppendStamp(&line, ctx.platform, ctx.locale, times.creation, &created);
+      AppendStamp(&line, walk.platform, walk.locale, times.creation, &created);
   line += '\t';
-  const bool written_ok =
-      AppendStamp(&line, ctx.platform, ctx.locale, times.last_write, &written);
-  ctx.results.Add(line);
+  const bool written_ok = AppendStamp(&line, walk.platform, walk.locale,
+                                      times.last_write, &written);
+  walk.results.Add(line);
 
   // A time that cannot be converted has no age: the file is never due,
   // rather than being judged by some other time.
-  const bool use_written = ctx.use_modified_time;
+  const bool use_written = settings.use_modified_time;
   if (!(use_written ? written_ok : created_ok)) return;
   const int64_t age =
-      CountIntervals(ctx.interval, use_written ? written : created,
-                     ctx.platform.Now(), ctx.locale.first_weekday);
-  if (age < ctx.time_frame) return;
+      CountIntervals(settings.interval, use_written ? written : created,
+                     walk.platform.Now(), walk.locale.first_weekday);
+  if (age < settings.time_frame) return;
 
-  if (!ctx.quiet_mode &&
-      !ctx.platform.AskYesNo("Confirm Delete",
-                             "Are you sure you want to delete " + path))
+  if (!settings.quiet_mode &&
+      !walk.platform.AskYesNo("Confirm Delete",
+                              "Are you sure you want to delete " + path))
     return;
-  if (KillFile(ctx, listing, path)) ctx.log.AppendLine("Delete: " + path);
+  if (KillFile(walk, listing, path)) walk.log.AppendLine("Delete: " + path);
 }
 
 // Walks one open folder whose folder text is `folder`. The text grows by an
 // entry's name while that entry is handled and is as given on return.
 void WalkListing(Walk& walk, Listing& listing, std::string& folder) {
-  SweepContext& ctx = walk.ctx;
+  SweepTotals& totals = walk.totals;
   const size_t folder_length = folder.size();
   DirEntry entry;
   while (listing.Next(&entry)) {
     if (entry.is_dir) {
       // Every folder whose name starts with a dot is passed over, not only
       // "." and "..": hidden folders such as .cache are left alone.
-      if (entry.name[0] != '.' && ctx.include_subdirs) {
+      if (entry.name[0] != '.' && walk.settings.include_subdirs) {
         folder.append(entry.name);
-        folder += ctx.separator;
+        folder += walk.separator;
         if (std::unique_ptr<Listing> sub = listing.OpenCurrentFolder())
           WalkListing(walk, *sub, folder);
         folder.resize(folder_length);
       }
     } else if (walk.wildcard.Matches(entry.name)) {
-      ++ctx.FilesFound;
+      ++totals.FilesFound;
       folder.append(entry.name);
       MatchedFile(walk, listing, folder);
       folder.resize(folder_length);
     }
-    ++ctx.FilesSearched;
+    ++totals.FilesSearched;
   }
 }
 
 }  // namespace
 
-std::string FormatStamp(Platform& platform, const LocaleInfo& locale,
-                        FileTime time, CivilTime* local) {
-  std::string stamp;
-  AppendStamp(&stamp, platform, locale, time, local);
-  return stamp;
-}
-
-void SearchFolder(SweepContext& ctx, std::string& folder) {
-  if (std::unique_ptr<Listing> listing = ctx.platform.OpenFolder(folder)) {
-    Walk walk{ctx, WildcardList(ctx.wildcard), std::string()};
+SweepTotals SearchFolder(Platform& platform, const SweepSettings& settings,
+                         RunLog& log, ResultsList& results) {
+  Walk walk{platform,
+            settings,
+            log,
+            results,
+            platform.Locale(),
+            platform.Separator(),
+            WildcardList(settings.wildcard),
+            std::string(),
+            SweepTotals()};
+  if (std::unique_ptr<Listing> listing = platform.OpenFolder(settings.folder)) {
+    std::string folder = settings.folder;
     WalkListing(walk, *listing, folder);
   }
+  return walk.totals;
 }

@@ -12,36 +12,27 @@
 struct RunLog;
 class ResultsList;
 
-// What the sweep reads (never changes) and what it fills, for one run.
-struct SweepContext {
-  SweepContext(Platform& p, RunLog& l, ResultsList& r)
-      : platform(p), log(l), results(r) {}
-
-  Platform& platform;
-  RunLog& log;
-  ResultsList& results;
-
-  // Settings of the run, fixed before the sweep starts.
+// What a sweep is asked to do, complete and checked: built once from the
+// run's settings after the defaults and the refusals.
+struct SweepSettings {
+  std::string folder;  // ends in the platform's separator
   std::string wildcard;
   bool include_subdirs = false;
   bool quiet_mode = false;
-  bool use_modified_time = true;
+  bool use_modified_time = true;  // false: the creation time
   IntervalCode interval = IntervalCode::kDayOfYear;
-  int64_t time_frame = 20;
-  LocaleInfo locale;
-  char separator = '/';
+  int time_frame = 20;
+};
 
-  // Totals of the run.
-  int64_t FilesSearched = 0;
-  int64_t FilesFound = 0;
+// What a sweep did.
+struct SweepTotals {
+  int64_t FilesSearched = 0;  // every entry examined
+  int64_t FilesFound = 0;     // every file whose name matched
   bool deletion_failed = false;
 };
 
-// Walks `folder` (a folder text ending in the separator). The text is used as
-// a scratch buffer while subfolders are walked and is as given on return.
-void SearchFolder(SweepContext& ctx, std::string& folder);
-
-// A file time as "mm/dd/yyyy hh:nn:ss" with the locale's separators; empty
-// when the platform cannot convert it. `local` receives the calendar time.
-std::string FormatStamp(Platform& platform, const LocaleInfo& locale,
-                        FileTime time, CivilTime* local);
+// Walks `settings.folder`, adding one results line per matching file to
+// `results` and the deletion and failure lines to `log`. A folder that cannot
+// be listed is an empty sweep.
+SweepTotals SearchFolder(Platform& platform, const SweepSettings& settings,
+                         RunLog& log, ResultsList& results);
