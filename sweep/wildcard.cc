@@ -5,6 +5,8 @@
 #include <iterator>
 #include <utility>
 
+#include "platform/utf8.h"
+
 namespace {
 
 struct UpperPair {
@@ -24,42 +26,7 @@ uint32_t Upper(uint32_t c) {
   return (it != std::end(kUpper) && it->code == c) ? it->upper : c;
 }
 
-// Reads the character at `*pos` and moves past it. A byte that does not
-// start a well-formed UTF-8 sequence stands for itself, mapped where no
-// character can be, so it still matches "?" and its own byte only.
-uint32_t Next(std::string_view s, size_t* pos) {
-  const auto byte = [&](size_t i) { return static_cast<uint8_t>(s[i]); };
-  const uint8_t b0 = byte(*pos);
-  if (b0 < 0x80) {
-    ++*pos;
-    return b0;
-  }
-  int len = 0;
-  uint32_t c = 0;
-  uint32_t min = 0;
-  if ((b0 & 0xE0) == 0xC0) {
-    len = 2, c = b0 & 0x1F, min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    len = 3, c = b0 & 0x0F, min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    len = 4, c = b0 & 0x07, min = 0x10000;
-  }
-  bool ok = len != 0 && *pos + len <= s.size();
-  for (int i = 1; ok && i < len; ++i) {
-    const uint8_t b = byte(*pos + i);
-    ok = (b & 0xC0) == 0x80;
-    c = (c << 6) | (b & 0x3F);
-  }
-  ok = ok && c >= min && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
-  if (!ok) {
-    ++*pos;
-    return 0xDC00u | b0;  // a lone surrogate: never a decoded character
-  }
-  *pos += len;
-  return c;
-}
-
-// Matches the whole name against the pattern [begin, end) of `patterns`.
+// Matches the whole name against one pattern.
 bool MatchOne(std::string_view name, std::string_view pattern) {
   size_t n = 0, p = 0;
   size_t star = std::string_view::npos;  // pattern position after the last *
@@ -72,8 +39,8 @@ bool MatchOne(std::string_view name, std::string_view pattern) {
     }
     if (p < pattern.size()) {
       size_t n2 = n, p2 = p;
-      const uint32_t pc = Next(pattern, &p2);
-      const uint32_t nc = Next(name, &n2);
+      const uint32_t pc = DecodeUtf8(pattern, &p2);
+      const uint32_t nc = DecodeUtf8(name, &n2);
       if (pc == '?' || Upper(pc) == Upper(nc)) {
         n = n2;
         p = p2;
@@ -82,7 +49,7 @@ bool MatchOne(std::string_view name, std::string_view pattern) {
     }
     if (star == std::string_view::npos) return false;
     // Let the last * swallow one more character and try again.
-    Next(name, &resume);
+    DecodeUtf8(name, &resume);
     n = resume;
     p = star;
   }
@@ -110,13 +77,6 @@ char UpperAscii(char c) {
 }
 
 }  // namespace
-
-bool MatchesWildcard(std::string_view name, std::string_view patterns) {
-  if (patterns == "*.*") return true;
-  return ForEachPattern(patterns, [&](std::string_view pattern) {
-    return MatchOne(name, pattern);
-  });
-}
 
 WildcardList::WildcardList(std::string_view patterns) : matches_all_(patterns == "*.*") {
   ForEachPattern(patterns, [&](std::string_view text) {

@@ -7,15 +7,12 @@
 #include <string_view>
 #include <vector>
 
-// True when `name` matches at least one pattern of `patterns`. "*" matches any
-// run of characters, "?" exactly one; letters match by their simple
-// upper-case mapping. The list "*.*" as a whole matches every name; spaces
-// before a pattern are skipped; an empty pattern matches nothing.
-bool MatchesWildcard(std::string_view name, std::string_view patterns);
-
-// A wildcard list read once and then tested against many names, with the
-// same answers as MatchesWildcard. The common "*.ext" form is checked on the
-// name's last bytes instead of by the general matcher.
+// A ";"-separated list of wildcard patterns, read once and then tested
+// against many names. A name matches when it matches at least one pattern
+// as a whole: "*" matches any run of characters, "?" exactly one; letters
+// match by their simple upper-case mapping. The list "*.*" as a whole
+// matches every name; spaces before a pattern are skipped; an empty pattern
+// matches nothing. Characters are those of platform/utf8.h.
 class WildcardList {
  public:
   explicit WildcardList(std::string_view patterns);
@@ -25,7 +22,8 @@ class WildcardList {
   struct Pattern {
     std::string text;
     // For a pattern of stars followed by ASCII text without "*" or "?":
-    // that text in upper case. Empty for every other pattern.
+    // that text in upper case, checked on the name's last bytes before the
+    // general matcher is needed. Empty for every other pattern.
     std::string upper_suffix;
   };
 

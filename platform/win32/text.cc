@@ -4,25 +4,9 @@
 
 #include <cstdint>
 
-namespace {
+#include "platform/utf8.h"
 
-void AppendUtf8(std::string* out, uint32_t c) {
-  if (c < 0x80) {
-    *out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    *out += static_cast<char>(0xC0 | (c >> 6));
-    *out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    *out += static_cast<char>(0xE0 | (c >> 12));
-    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    *out += static_cast<char>(0xF0 | (c >> 18));
-    *out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
+namespace {
 
 void AppendUtf16(std::wstring* out, uint32_t c) {
   if (c < 0x10000) {
@@ -60,32 +44,8 @@ std::wstring ToWide(std::string_view s) {
   out.reserve(s.size());
   size_t i = 0;
   while (i < s.size()) {
-    const uint8_t b0 = static_cast<uint8_t>(s[i]);
-    int len = 0;
-    uint32_t c = 0, min = 0;
-    if (b0 < 0x80) {
-      len = 1, c = b0;
-    } else if ((b0 & 0xE0) == 0xC0) {
-      len = 2, c = b0 & 0x1F, min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-      len = 3, c = b0 & 0x0F, min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-      len = 4, c = b0 & 0x07, min = 0x10000;
-    }
-    bool ok = len != 0 && i + len <= s.size();
-    for (int k = 1; ok && k < len; ++k) {
-      const uint8_t b = static_cast<uint8_t>(s[i + k]);
-      ok = (b & 0xC0) == 0x80;
-      c = (c << 6) | (b & 0x3F);
-    }
-    ok = ok && c >= min && c <= 0x10FFFF;
-    if (!ok) {
-      out += static_cast<wchar_t>(0xFFFD);
-      ++i;
-      continue;
-    }
-    AppendUtf16(&out, c);
-    i += len;
+    const uint32_t c = DecodeUtf8(s, &i);
+    AppendUtf16(&out, c < kStrayByteBase ? c : 0xFFFD);
   }
   return out;
 }

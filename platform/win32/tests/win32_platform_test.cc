@@ -189,8 +189,8 @@ TEST(Win32Wildcard, TheSharedTableAgreesWithPathMatchSpec) {
         PathMatchSpecW(ToWide(c.name).c_str(), ToWide(c.patterns).c_str()) != FALSE;
     EXPECT_EQ(c.matches, shell)
         << "PathMatchSpecW: name \"" << c.name << "\" patterns \"" << c.patterns << "\"";
-    EXPECT_EQ(c.matches, MatchesWildcard(c.name, c.patterns))
-        << "MatchesWildcard: name \"" << c.name << "\" patterns \"" << c.patterns
+    EXPECT_EQ(c.matches, WildcardList(c.patterns).Matches(c.name))
+        << "WildcardList: name \"" << c.name << "\" patterns \"" << c.patterns
         << "\"";
   }
 }
