@@ -1,6 +1,8 @@
 #include "run/run.h"
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "run/command_line.h"
@@ -11,82 +13,96 @@
 
 namespace {
 
+// The title, start and program-folder lines.
+void StartLog(Platform& platform, RunLog* log) {
+  log->AppendLine(kLogTitle);
+  log->AppendLine("Start: " + platform.FormatGeneralDate(platform.Now()));
+  log->AppendLine("App Path: " + platform.ProgramFolder());
+}
+
 // Ends the run early: the quit line, then the log when asked for.
-int quit(Platform& platform, RunLog& log, const RunSettings& settings,
-         int exit_status) {
+RunOutcome quit(Platform& platform, RunLog& log, const RunSettings& settings,
+                int exit_status) {
   log.AppendLine("Quit: " + platform.FormatGeneralDate(platform.Now()));
   // A refused run keeps its status even when the log cannot be written; the
   // failure to write has been reported on its own.
   if (settings.LogToFile) WriteLog(platform, log);
-  return exit_status;
+  return RunOutcome{false, exit_status};
 }
 
-}  // namespace
-
-bool Form_Load(Platform& platform, WindowModel& window, int* exit_status) {
-  RunLog log;
-  RunSettings settings;
-  log.AppendLine(kLogTitle);
-  log.AppendLine("Start: " + platform.FormatGeneralDate(platform.Now()));
-  log.AppendLine("App Path: " + platform.ProgramFolder());
-
-  const std::vector<std::string> words =
-      GetCommandLine(platform.ArgumentText());
-  settings.QuietMode = false;
-  window.outer_height_twips = kLoadedHeightTwips;
-
-  const SwitchLoopResult loop = RunSwitchLoop(words, &settings, &log);
-  if (loop.help) return true;
-
-  log.Wrap();
-  if (loop.retired) {
-    log.AppendLine(kRetiredSwitchText);
-    *exit_status = quit(platform, log, settings, kExitRefused);
-    return false;
+// Each line that refuses the run goes to the log and to the user.
+RunOutcome Refuse(Platform& platform, RunLog& log, const RunSettings& settings,
+                  const std::vector<std::string>& refusals) {
+  for (const std::string& line : refusals) {
+    log.AppendLine(line);
+    platform.ReportError(line);
   }
-  std::vector<std::string> refusals;
-  const std::optional<SweepSettings> sweep =
-      SettleSettings(loop, &settings, platform.GetEnv("TEMP"),
-                     platform.Separator(), &refusals);
-  if (!sweep) {
-    for (const std::string& line : refusals) {
-      log.AppendLine(line);
-      platform.ReportError(line);
-    }
-    *exit_status = quit(platform, log, settings, kExitRefused);
-    return false;
-  }
+  return quit(platform, log, settings, kExitRefused);
+}
 
+// The totals blanked and the list cleared and hidden while the sweep fills
+// them.
+void BlankWindow(WindowModel& window) {
   window.Text3.clear();
   window.Text4.clear();
   window.Text5.clear();
   window.List1.Clear();
   window.List1.visible = false;
+}
 
-  const double start = platform.MonotonicSeconds();
-  const SweepTotals totals = SearchFolder(platform, *sweep, log, window.List1);
-  const double end = platform.MonotonicSeconds();
-
+// The totals into the window, and from the window into the summary lines.
+void ShowTotals(Platform& platform, const SweepTotals& totals, double seconds,
+                WindowModel& window, RunLog* log) {
   const LocaleInfo locale = platform.Locale();
   window.List1.visible = true;
   window.Text3 = FormatCount(totals.FilesSearched, locale);
   window.Text4 = FormatCount(totals.FilesFound, locale);
-  window.Text5 = FormatRunTime(end - start, locale);
-  log.AppendLine("Searched: " + window.Text3);
-  log.AppendLine("Found: " + window.Text4);
-  log.AppendLine("Run Time:" + window.Text5);
+  window.Text5 = FormatRunTime(seconds, locale);
+  log->AppendLine("Searched: " + window.Text3);
+  log->AppendLine("Found: " + window.Text4);
+  log->AppendLine("Run Time:" + window.Text5);
+}
+
+}  // namespace
+
+RunOutcome Form_Load(Platform& platform, WindowModel& window) {
+  RunLog log;
+  StartLog(platform, &log);
+
+  const std::vector<std::string> words =
+      GetCommandLine(platform.ArgumentText());
+  RunSettings settings;
+  settings.QuietMode = false;
+  window.outer_height_twips = kLoadedHeightTwips;
+  const SwitchLoopResult loop = RunSwitchLoop(words, &settings, &log);
+  if (loop.help) return RunOutcome{true, kExitOk};
+  log.Wrap();
+
+  if (loop.retired) {
+    log.AppendLine(kRetiredSwitchText);
+    return quit(platform, log, settings, kExitRefused);
+  }
+  std::vector<std::string> refusals;
+  const std::optional<SweepSettings> sweep =
+      SettleSettings(loop, &settings, platform.GetEnv("TEMP"),
+                     platform.Separator(), &refusals);
+  if (!sweep) return Refuse(platform, log, settings, refusals);
+
+  BlankWindow(window);
+  const double start = platform.MonotonicSeconds();
+  const SweepTotals totals = SearchFolder(platform, *sweep, log, window.List1);
+  const double end = platform.MonotonicSeconds();
+  ShowTotals(platform, totals, end - start, window, &log);
   log.AppendLine("Done: " + platform.FormatGeneralDate(platform.Now()));
 
   int status = totals.deletion_failed ? kExitFailed : kExitOk;
   if (settings.LogToFile && !WriteLog(platform, log)) status = kExitFailed;
-  *exit_status = status;
-  return false;
+  return RunOutcome{false, status};
 }
 
 int RunProgram(Platform& platform) {
   WindowModel window;
-  int exit_status = kExitOk;
-  if (Form_Load(platform, window, &exit_status))
-    return platform.ShowWindow(window);
-  return exit_status;
+  const RunOutcome outcome = Form_Load(platform, window);
+  if (outcome.display_window) return platform.ShowWindow(window);
+  return outcome.exit_status;
 }

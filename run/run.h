@@ -9,10 +9,16 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;   // a deletion failed or the log was not written
 constexpr int kExitRefused = 2;  // bad input: nothing was swept
 
-// The whole run, performed while the window is still hidden. Returns true
-// when a help switch asks for the window to be displayed; otherwise the run
-// has ended and `*exit_status` holds its status.
-bool Form_Load(Platform& platform, WindowModel& window, int* exit_status);
+// How Form_Load ended: with the window to display (help), or with the run
+// over and its exit status.
+struct RunOutcome {
+  bool display_window = false;
+  int exit_status = kExitOk;
+};
 
-// Runs the program: Form_Load, then the window on the help path.
+// The whole run, performed while the window is still hidden.
+RunOutcome Form_Load(Platform& platform, WindowModel& window);
+
+// The program on every platform: Form_Load, then, on the help path, the
+// window until the user closes it. Returns the exit status.
 int RunProgram(Platform& platform);

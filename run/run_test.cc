@@ -23,7 +23,9 @@ struct RunTest : testing::Test {
 
   bool Load(const std::string& args) {
     platform.argument_text = args;
-    return Form_Load(platform, window, &status);
+    const RunOutcome outcome = Form_Load(platform, window);
+    status = outcome.exit_status;
+    return outcome.display_window;
   }
   std::string Log() { return platform.files_written[kLogPath]; }
 };
@@ -77,7 +79,7 @@ TEST_F(RunTest, TwoLoggedRunsLeaveTwoBlocks) {
   platform.ticks = {1.0, 1.25, 2.0, 2.25};
   Load("/F /data /L");
   WindowModel second;
-  Form_Load(platform, second, &status);
+  Form_Load(platform, second);
   const std::string log = Log();
   const std::string block = log.substr(0, log.size() / 2);
   EXPECT_EQ(block + block, log);
@@ -175,8 +177,7 @@ TEST_F(RunTest, FailedDeletionOrLogGivesStatusOne) {
   clean.log_write_fails = true;
   clean.argument_text = "/F /data /L";
   WindowModel w;
-  Form_Load(clean, w, &status);
-  EXPECT_EQ(kExitFailed, status);
+  EXPECT_EQ(kExitFailed, Form_Load(clean, w).exit_status);
   EXPECT_EQ(std::vector<std::string>{"agesweep: cannot write log file "
                                      "/opt/agesweep/agesweep.log: Read-only "
                                      "file system"},
