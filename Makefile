@@ -5,7 +5,10 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WIN_BUILD ?= build-win
 MINGW_CXX ?= x86_64-w64-mingw32-g++
 WINE ?= /usr/lib/wine/wine64
-WIN_CONFIGURE = cmake -S . -B $(WIN_BUILD) \
+# The builds made here hold the code to its warnings; a plain CMake build
+# does not (AGESWEEP_WERROR is off by default).
+WERROR = -DAGESWEEP_WERROR=ON
+WIN_CONFIGURE = cmake -S . -B $(WIN_BUILD) $(WERROR) \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
 
 .PHONY: all build run test test-unit test-asan clean windows test-windows \
@@ -14,7 +17,7 @@ WIN_CONFIGURE = cmake -S . -B $(WIN_BUILD) \
 all: build
 
 build:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
 # make run ARGS='/Q /F /tmp/logs /M d /T 7 /L'
@@ -30,11 +33,12 @@ test-unit: build
 	cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS)
 
 test-asan:
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DAGESWEEP_SANITIZE=ON >/dev/null
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DAGESWEEP_SANITIZE=ON \
+	  $(WERROR) >/dev/null
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS)
 
-# agesweep.exe, cross-built with MinGW-w64 (platform/win32/README-windows.md).
+# agesweep.exe, cross-built with MinGW-w64 (README.md, "Windows build").
 windows:
 	$(WIN_CONFIGURE)
 	cmake --build $(WIN_BUILD) -j $(JOBS) --target agesweep

@@ -37,19 +37,10 @@ elseif(MSVC)
 endif()
 
 if(AGESWEEP_TESTS)
-  # An installed GoogleTest for this compiler when there is one (vcpkg with
-  # MSVC); otherwise it is built from source with this compiler, as a cross
-  # build has no prebuilt Windows library. The config file written below
-  # lets the top-level find_package(GTest) take the targets so built.
-  find_package(GTest CONFIG QUIET)
-  if(NOT TARGET GTest::gtest)
-    set(AGESWEEP_GTEST_SOURCE /usr/src/googletest CACHE PATH
-        "GoogleTest source tree to build for Windows")
-    if(NOT EXISTS ${AGESWEEP_GTEST_SOURCE}/CMakeLists.txt)
-      message(FATAL_ERROR "GoogleTest source not found in "
-              "${AGESWEEP_GTEST_SOURCE} (Debian package googletest); set "
-              "AGESWEEP_GTEST_SOURCE or configure with -DAGESWEEP_TESTS=OFF")
-    endif()
+  # No installed GoogleTest for this compiler (the top-level lookup found
+  # none, as a cross build has no prebuilt Windows library): build its source
+  # here, after the Windows settings above, so that it gets them too.
+  if(AGESWEEP_GTEST_FROM_SOURCE)
     set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
     set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
@@ -63,9 +54,13 @@ if(AGESWEEP_TESTS)
         target_compile_options(${target} PRIVATE -Wno-error)
       endif()
     endforeach()
-    file(WRITE ${CMAKE_BINARY_DIR}/gtest-config/GTestConfig.cmake
-         "# GoogleTest is built in this tree; its targets already exist.\n")
-    set(GTest_DIR ${CMAKE_BINARY_DIR}/gtest-config CACHE PATH "" FORCE)
+    # The names an installed GoogleTest gives its targets (newer GoogleTest
+    # sources define them themselves).
+    foreach(target gtest gtest_main)
+      if(NOT TARGET GTest::${target})
+        add_library(GTest::${target} ALIAS ${target})
+      endif()
+    endforeach()
   endif()
 
   # Windows-only unit tests: the platform layer and the native window.
