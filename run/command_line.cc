@@ -49,8 +49,115 @@ std::optional<int> ParseTimeFrame(std::string_view word) {
 
 namespace {
 
-bool IsOneOf(const std::string& word, const char* a, const char* b) {
-  return word == a || word == b;
+enum class Switch {
+  kNone,
+  kQuiet,
+  kFolder,
+  kInterval,
+  kInclude,
+  kExclude,
+  kTimeFrame,
+  kModifiedTime,
+  kCreationTime,
+  kSubdirs,
+  kWildcard,
+  kLog,
+  kHelp,
+};
+
+// Every switch word, whole and case-sensitive: only these forms count.
+struct SwitchWord {
+  const char* word;
+  Switch kind;
+};
+constexpr SwitchWord kSwitchWords[] = {
+    {"/Q", Switch::kQuiet},         {"/q", Switch::kQuiet},
+    {"/F", Switch::kFolder},        {"/f", Switch::kFolder},
+    {"/m", Switch::kInterval},      {"/M", Switch::kInterval},
+    {"/i", Switch::kInclude},       {"/I", Switch::kInclude},
+    {"/e", Switch::kExclude},       {"/E", Switch::kExclude},
+    {"/t", Switch::kTimeFrame},     {"/T", Switch::kTimeFrame},
+    {"/MT", Switch::kModifiedTime}, {"/mt", Switch::kModifiedTime},
+    {"/CT", Switch::kCreationTime}, {"/ct", Switch::kCreationTime},
+    {"/s", Switch::kSubdirs},       {"/S", Switch::kSubdirs},
+    {"/W", Switch::kWildcard},      {"/w", Switch::kWildcard},
+    {"/L", Switch::kLog},           {"/l", Switch::kLog},
+    {"/?", Switch::kHelp},          {"/help", Switch::kHelp},
+    {"-help", Switch::kHelp},
+};
+
+Switch SwitchOf(const std::string& word) {
+  for (const SwitchWord& s : kSwitchWords)
+    if (word == s.word) return s.kind;
+  return Switch::kNone;
+}
+
+// The switches that cannot do without their value: given as the last word,
+// they refuse the run. /W then keeps its list, and /I and /E retire the run
+// all the same.
+bool NeedsValue(Switch kind) {
+  return kind == Switch::kFolder || kind == Switch::kInterval ||
+         kind == Switch::kTimeFrame;
+}
+
+// Applies one switch; `next` is the following word, null after the last.
+void ApplySwitch(Switch kind, const std::string* next, RunSettings* settings,
+                 SwitchLoopResult* result) {
+  switch (kind) {
+    case Switch::kQuiet:
+      settings->QuietMode = true;
+      break;
+    case Switch::kFolder:
+      settings->Folder = *next;
+      break;
+    case Switch::kInterval:
+      settings->Interval = *next;
+      break;
+    case Switch::kInclude:
+    case Switch::kExclude:
+      result->retired = true;
+      break;
+    case Switch::kTimeFrame:
+      if (std::optional<int> value = ParseTimeFrame(*next)) {
+        settings->TimeFrame = *value;
+        result->bad_time_frame.reset();
+      } else {
+        result->bad_time_frame = *next;
+      }
+      break;
+    case Switch::kModifiedTime:
+      settings->UseModifiedTime = true;
+      break;
+    case Switch::kCreationTime:
+      settings->UseModifiedTime = false;
+      break;
+    case Switch::kSubdirs:
+      settings->IncludeSubdirs = true;
+      break;
+    case Switch::kWildcard:
+      if (next) settings->Wildcard = *next;
+      break;
+    case Switch::kLog:
+      settings->LogToFile = true;
+      break;
+    case Switch::kHelp:
+      result->help = true;
+      break;
+    case Switch::kNone:
+      break;
+  }
+}
+
+// A wildcard list is one word: a second word after it that is not a switch
+// means the list was written with spaces. The error breaks the arguments
+// line right after the switch word.
+void CheckWildcardSyntax(const std::vector<std::string>& words, size_t i,
+                         RunLog* log) {
+  if (i + 2 < words.size() && words[i + 2][0] != '/') {
+    log->Append(kCrLf);
+    log->Append(kWildcardSyntaxError);
+    log->Append(kCrLf);
+  }
 }
 
 }  // namespace
@@ -59,60 +166,19 @@ SwitchLoopResult RunSwitchLoop(const std::vector<std::string>& words,
                                RunSettings* settings, RunLog* log) {
   SwitchLoopResult result;
   log->Append("Arguments: ");
-  const size_t last = words.size() - 1;
   for (size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
     log->Append(word);
     log->Append(" ");
-    const bool has_next = i < last;
-    const std::string* next = has_next ? &words[i + 1] : nullptr;
-
-    const bool takes_value = IsOneOf(word, "/F", "/f") ||
-                             IsOneOf(word, "/m", "/M") ||
-                             IsOneOf(word, "/t", "/T");
-    if (takes_value && !has_next) {
+    const Switch kind = SwitchOf(word);
+    const std::string* next = i + 1 < words.size() ? &words[i + 1] : nullptr;
+    if (NeedsValue(kind) && !next) {
       result.missing_value_switch = word;
       continue;
     }
-
-    if (IsOneOf(word, "/Q", "/q")) {
-      settings->QuietMode = true;
-    } else if (IsOneOf(word, "/F", "/f")) {
-      settings->Folder = *next;
-    } else if (IsOneOf(word, "/m", "/M")) {
-      settings->Interval = *next;
-    } else if (IsOneOf(word, "/i", "/I")) {
-      if (next) settings->IncludeSpec = *next;
-      result.retired = true;
-    } else if (IsOneOf(word, "/e", "/E")) {
-      if (next) settings->ExcludeSpec = *next;
-      result.retired = true;
-    } else if (IsOneOf(word, "/t", "/T")) {
-      if (std::optional<int> value = ParseTimeFrame(*next)) {
-        settings->TimeFrame = *value;
-        result.bad_time_frame.reset();
-      } else {
-        result.bad_time_frame = *next;
-      }
-    } else if (IsOneOf(word, "/MT", "/mt")) {
-      settings->UseModifiedTime = true;
-    } else if (IsOneOf(word, "/CT", "/ct")) {
-      settings->UseModifiedTime = false;
-    } else if (IsOneOf(word, "/s", "/S")) {
-      settings->IncludeSubdirs = true;
-    } else if (IsOneOf(word, "/W", "/w")) {
-      if (next) settings->Wildcard = *next;
-      if (i + 2 <= last && words[i + 2][0] != '/') {
-        log->Append(kCrLf);
-        log->Append(kWildcardSyntaxError);
-        log->Append(kCrLf);
-      }
-    } else if (IsOneOf(word, "/L", "/l")) {
-      settings->LogToFile = true;
-    } else if (word == "/?" || word == "/help" || word == "-help") {
-      result.help = true;
-      return result;
-    }
+    ApplySwitch(kind, next, settings, &result);
+    if (result.help) break;
+    if (kind == Switch::kWildcard) CheckWildcardSyntax(words, i, log);
   }
   return result;
 }

@@ -21,8 +21,7 @@ struct RunSettings {
   std::optional<bool> UseModifiedTime;  // unset until a switch or the default
   bool IncludeSubdirs = false;
   bool LogToFile = false;
-  std::string IncludeSpec;
-  std::string ExcludeSpec;
+  // The retired /I and /E keep no value: any of them ends the run.
 };
 
 // What the switch loop found besides the settings.
