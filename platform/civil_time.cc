@@ -2,12 +2,6 @@
 
 #include <cstdio>
 
-int64_t FloorDiv(int64_t a, int64_t b) {
-  int64_t q = a / b;
-  if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
-  return q;
-}
-
 // Proleptic Gregorian day count (the era-based method: 400-year cycles).
 int64_t DayNumber(int year, int month, int day) {
   int64_t y = static_cast<int64_t>(year) - (month <= 2 ? 1 : 0);

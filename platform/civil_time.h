@@ -15,8 +15,12 @@ struct CivilTime {
   int second = 0;
 };
 
-// Division rounding toward negative infinity.
-int64_t FloorDiv(int64_t a, int64_t b);
+// Division rounding toward negative infinity (b > 0). Inline: the local time
+// conversion runs it for every file time of a sweep.
+inline int64_t FloorDiv(int64_t a, int64_t b) {
+  const int64_t q = a / b;
+  return q - (a % b < 0 ? 1 : 0);
+}
 
 // Running day number: consecutive dates differ by 1; 1970-01-01 is 0.
 int64_t DayNumber(int year, int month, int day);

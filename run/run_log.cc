@@ -1,6 +1,7 @@
 #include "run/run_log.h"
 
 #include "platform/platform.h"
+#include "run/command_line.h"
 
 const char kCrLf[] = "\r\n";
 const char kLogTitle[] = "Quillfen Utilities Age Sweeper (agesweep.exe)";
@@ -12,10 +13,9 @@ void RunLog::Wrap() {
 }
 
 bool WriteLog(Platform& platform, const RunLog& log) {
-  std::string path = platform.ProgramFolder();
-  if (path.empty() || path.back() != platform.Separator())
-    path += platform.Separator();
-  path += kLogFileName;
+  const std::string path =
+      AddBackslash(platform.ProgramFolder(), platform.Separator()) +
+      kLogFileName;
   // One write of the whole block, so that two runs appending at the same
   // time never interleave inside a block.
   std::string block = log.text;

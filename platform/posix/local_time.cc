@@ -9,11 +9,8 @@ bool SameFields(const CivilTime& a, const CivilTime& b) {
          a.hour == b.hour && a.minute == b.minute && a.second == b.second;
 }
 
-// Day number of a second number; inline, as it runs twice per conversion.
-inline int64_t DayOf(int64_t seconds) {
-  const int64_t q = seconds / 86400;
-  return q - (seconds % 86400 < 0 ? 1 : 0);
-}
+// Day number of a second number.
+inline int64_t DayOf(int64_t seconds) { return FloorDiv(seconds, 86400); }
 
 }  // namespace
 

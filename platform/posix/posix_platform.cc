@@ -126,9 +126,8 @@ class PosixPlatform : public Platform {
     if (!time.valid) return false;
     // Whole seconds, rounding toward the past as the file system's fraction
     // of a second is dropped.
-    int64_t ticks = time.ticks - kUnixEpochTicks;
-    int64_t seconds = ticks / kTicksPerSecond;
-    if (ticks % kTicksPerSecond < 0) --seconds;
+    const int64_t seconds =
+        FloorDiv(time.ticks - kUnixEpochTicks, kTicksPerSecond);
     // The offset in force at that instant, as localtime_r applies it, so
     // stamps across a daylight-saving change keep their true local time.
     return local_time_.Convert(seconds, local);
