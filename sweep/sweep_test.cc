@@ -136,18 +136,6 @@ TEST_F(SweepTest, StampsWithLongSeparatorsOrFiveDigitYears) {
       results[0]);
 }
 
-TEST_F(SweepTest, StampsWithTheLongestSeparatorsWrittenInPlace) {
-  platform.locale.date_separator = "12345678";
-  platform.locale.time_separator = "abcdefgh";
-  platform.AddFile("/data/a.log", FakeFileTime(9999, 12, 31, 23, 59, 59));
-  Sweep();
-  ASSERT_EQ(1u, results.size());
-  const std::string stamp = std::string("12") + "12345678" + "31" +
-                            "12345678" + "9999 23" + "abcdefgh" + "59" +
-                            "abcdefgh" + "59";
-  EXPECT_EQ("/data/a.log\t" + stamp + "\t" + stamp, results[0]);
-}
-
 TEST_F(SweepTest, DueFilesAreDeletedYoungOnesStayUnlogged) {
   platform.AddFile("/data/old.log", Old());
   platform.AddFile("/data/young.log", Young());

@@ -10,7 +10,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,20 +22,16 @@ class ResultsList {
   // Index entries per index block.
   static constexpr size_t kLinesPerBlock = 8192;
 
-  void Add(std::string_view line) { AddJoined({line}); }
-
-  // Adds one line made of `parts` written one after another, without
-  // assembling it elsewhere first.
-  void AddJoined(std::initializer_list<std::string_view> parts) {
-    size_t size = 0;
-    for (const std::string_view part : parts) size += part.size();
+  // Appends one line; its text is copied.
+  void Add(std::string_view line) {
+    const size_t size = line.size();
     if (chunks_.empty() || size > chunk_limit_ - chunks_.back().size()) {
       chunk_limit_ = size > kChunkBytes ? size : kChunkBytes;
       chunks_.emplace_back();
       chunks_.back().reserve(chunk_limit_);
     }
     std::string& chunk = chunks_.back();
-    for (const std::string_view part : parts) chunk.append(part);
+    chunk.append(line);
     if (count_ % kLinesPerBlock == 0) {
       index_.emplace_back();
       index_.back().reserve(kLinesPerBlock);

@@ -52,14 +52,6 @@ TEST(ResultsList, LinesLongerThanAChunkKeepTheirOwnChunk) {
   ExpectLines(expected, list);
 }
 
-TEST(ResultsList, JoinedPartsMakeOneLine) {
-  ResultsList list;
-  list.AddJoined({"/data/a.log", "\t", "01/02/2024 03:04:05", "\t", ""});
-  list.AddJoined({});
-  list.Add("next");
-  ExpectLines({"/data/a.log\t01/02/2024 03:04:05\t", "", "next"}, list);
-}
-
 TEST(ResultsList, ClearEmptiesAndCopiesStandAlone) {
   ResultsList list;
   for (int i = 0; i < 5000; ++i) list.Add(MakeLine(i, 40));
