@@ -12,6 +12,13 @@
 
 struct RunLog;
 
+// <windows.h> makes GetCommandLine a macro for its own GetCommandLineW. A
+// file that included it first would declare and call that other name here
+// and fail to link; the word array's splitter keeps its own name instead.
+#ifdef GetCommandLine
+#undef GetCommandLine
+#endif
+
 struct RunSettings {
   std::string Folder;
   std::string Wildcard;

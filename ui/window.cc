@@ -5,17 +5,22 @@ const char kCloseCaption[] = "&Close";
 const char kLabel2Text[] =
     "Visit https://agesweep.example.org/ for additional information.";
 
-const ControlLayout kControls[9] = {
-    {"cmdok", ControlKind::kButton, 4920, 5760, 975, 375},
-    {"Text", ControlKind::kTextBox, 0, 0, 5895, 5655},
-    {"Text2", ControlKind::kTextBox, 2400, 840, 1455, 375},
-    {"Text3", ControlKind::kTextBox, 2400, 1440, 1455, 375},
-    {"Text1", ControlKind::kTextBox, 2400, 360, 1455, 375},
-    {"Text4", ControlKind::kTextBox, 2400, 1920, 1455, 375},
-    {"Text5", ControlKind::kTextBox, 2400, 2400, 1455, 375},
-    {"List1", ControlKind::kListBox, 480, 3000, 4575, 2595},
-    {"Label2", ControlKind::kLabel, 120, 5760, 4695, 255},
-};
+const std::string* SingleLineText(const WindowModel& window, Control control) {
+  switch (control) {
+    case kText1:
+      return &window.Text1;
+    case kText2:
+      return &window.Text2;
+    case kText3:
+      return &window.Text3;
+    case kText4:
+      return &window.Text4;
+    case kText5:
+      return &window.Text5;
+    default:
+      return nullptr;
+  }
+}
 
 const char kHelpText[] =
     "The following command line options can be used with agesweep.exe\r\n"

@@ -2,6 +2,7 @@
 // (a native window on Windows, the terminal on POSIX) and what a run fills.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "ui/results_list.h"
@@ -18,8 +19,32 @@ struct ControlLayout {
   int height;
 };
 
-// The nine controls in creation (and stacking) order.
-extern const ControlLayout kControls[9];
+// The controls, by their place in kControls: creation order.
+enum Control : size_t {
+  kCmdok,
+  kText,  // the help box
+  kText2,
+  kText3,
+  kText1,
+  kText4,
+  kText5,
+  kList1,
+  kLabel2,
+};
+
+// Every control in creation order, indexed by Control; std::size(kControls)
+// is their number.
+inline constexpr ControlLayout kControls[] = {
+    {"cmdok", ControlKind::kButton, 4920, 5760, 975, 375},
+    {"Text", ControlKind::kTextBox, 0, 0, 5895, 5655},
+    {"Text2", ControlKind::kTextBox, 2400, 840, 1455, 375},
+    {"Text3", ControlKind::kTextBox, 2400, 1440, 1455, 375},
+    {"Text1", ControlKind::kTextBox, 2400, 360, 1455, 375},
+    {"Text4", ControlKind::kTextBox, 2400, 1920, 1455, 375},
+    {"Text5", ControlKind::kTextBox, 2400, 2400, 1455, 375},
+    {"List1", ControlKind::kListBox, 480, 3000, 4575, 2595},
+    {"Label2", ControlKind::kLabel, 120, 5760, 4695, 255},
+};
 
 extern const char kCaption[];
 constexpr int kClientWidthTwips = 5925;
@@ -35,6 +60,10 @@ struct WindowModel {
   std::string Text5 = "Text5";
   ResultsList List1;
 };
+
+// The text of `control` when it is one of the single-line boxes Text1 to
+// Text5; null for every other control.
+const std::string* SingleLineText(const WindowModel& window, Control control);
 
 // The fixed help text: 28 lines, each ended by CR LF.
 extern const char kHelpText[];

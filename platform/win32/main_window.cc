@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/win32/resource.h"
 #include "platform/win32/text.h"
 
 namespace {
@@ -10,24 +11,57 @@ const wchar_t kClassName[] = L"AgesweepMainWindow";
 const DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
                      WS_CLIPCHILDREN;  // fixed single border: no sizing frame
 const DWORD kExStyle = 0;
-constexpr size_t kCmdOk = 0;
-constexpr size_t kHelpBox = 1;
-constexpr size_t kList1 = 7;
-
 // Keyboard focus order: the help box, Close, then the other boxes as they
 // stand in kControls. The window system tabs in stacking order, so the
 // controls are stacked in this order too; the help box then covers the five
 // small boxes and the list, and the label lies below everything.
-constexpr size_t kStackingOrder[9] = {1, 0, 2, 3, 4, 5, 6, 7, 8};
+constexpr Control kStackingOrder[] = {kText,  kCmdok, kText2, kText3, kText1,
+                                      kText4, kText5, kList1, kLabel2};
+static_assert(std::size(kStackingOrder) == std::size(kControls));
 
-const std::string* TextOf(const WindowModel& model, const char* name) {
-  const std::string name_text = name;
-  if (name_text == "Text1") return &model.Text1;
-  if (name_text == "Text2") return &model.Text2;
-  if (name_text == "Text3") return &model.Text3;
-  if (name_text == "Text4") return &model.Text4;
-  if (name_text == "Text5") return &model.Text5;
-  return nullptr;
+// The window class, style and text of one control.
+struct ControlStyle {
+  const wchar_t* window_class = L"EDIT";
+  DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
+  DWORD ex_style = 0;
+  std::wstring text;
+};
+
+ControlStyle StyleOf(Control which) {
+  ControlStyle c;
+  switch (kControls[which].kind) {
+    case ControlKind::kButton:
+      c.window_class = L"BUTTON";
+      c.style |= WS_TABSTOP | BS_PUSHBUTTON;
+      c.text = ToWide(kCloseCaption);
+      break;
+    case ControlKind::kTextBox:
+      c.ex_style = WS_EX_CLIENTEDGE;
+      if (which == kText) {
+        // Multi-line and wrapping, without scroll bars; disabled, so it
+        // takes no focus and cannot be edited, selected or scrolled.
+        c.style |= ES_MULTILINE | ES_LEFT | WS_DISABLED;
+        c.text = ToWide(kHelpText);
+      } else {
+        c.style |= WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
+        c.text = ToWide(*SingleLineText(WindowModel(), which));
+      }
+      break;
+    case ControlKind::kListBox:
+      c.window_class = L"LISTBOX";
+      c.ex_style = WS_EX_CLIENTEDGE;
+      // Unsorted, single selection; tab stops show the TABs of a results
+      // line as columns while the line's text keeps them.
+      c.style |= WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT |
+                 LBS_USETABSTOPS;
+      break;
+    case ControlKind::kLabel:
+      c.window_class = L"STATIC";
+      c.style |= SS_LEFT | SS_NOPREFIX;
+      c.text = ToWide(kLabel2Text);
+      break;
+  }
+  return c;
 }
 
 }  // namespace
@@ -43,16 +77,31 @@ bool MainWindow::Create(HINSTANCE instance) {
     dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
   }
+  if (!CreateFrame(instance)) return false;
+  const HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  for (size_t i = 0; i < std::size(kControls); ++i) {
+    controls_[i] = CreateControl(instance, static_cast<Control>(i));
+    if (!controls_[i]) return false;
+    SendMessageW(controls_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font),
+                 FALSE);
+  }
+  StackControls();
+  focus_ = controls_[kCmdok];
+  return true;
+}
 
+// The top-level window, hidden, with its class, icon and fixed border.
+bool MainWindow::CreateFrame(HINSTANCE instance) {
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = WindowProc;
   wc.hInstance = instance;
-  wc.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1),
+  wc.hIcon = static_cast<HICON>(LoadImageW(instance,
+                                           MAKEINTRESOURCEW(IDI_AGESWEEP),
                                            IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
   wc.hIconSm = static_cast<HICON>(LoadImageW(
-      instance, MAKEINTRESOURCEW(1), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-      GetSystemMetrics(SM_CYSMICON), 0));
+      instance, MAKEINTRESOURCEW(IDI_AGESWEEP), IMAGE_ICON,
+      GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
   wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
   wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
   wc.lpszClassName = kClassName;
@@ -65,65 +114,27 @@ bool MainWindow::Create(HINSTANCE instance) {
                           kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                           frame.right - frame.left, frame.bottom - frame.top,
                           nullptr, nullptr, instance, this);
-  if (!hwnd_) return false;
+  return hwnd_ != nullptr;
+}
 
-  const HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-  const WindowModel initial;
-  for (size_t i = 0; i < 9; ++i) {
-    const ControlLayout& c = kControls[i];
-    const wchar_t* window_class = L"EDIT";
-    DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
-    DWORD ex_style = 0;
-    std::wstring text;
-    switch (c.kind) {
-      case ControlKind::kButton:
-        window_class = L"BUTTON";
-        style |= WS_TABSTOP | BS_PUSHBUTTON;
-        text = ToWide(kCloseCaption);
-        break;
-      case ControlKind::kTextBox:
-        ex_style = WS_EX_CLIENTEDGE;
-        if (i == kHelpBox) {
-          // Multi-line and wrapping, without scroll bars; disabled, so it
-          // takes no focus and cannot be edited, selected or scrolled.
-          style |= ES_MULTILINE | ES_LEFT | WS_DISABLED;
-          text = ToWide(kHelpText);
-        } else {
-          style |= WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
-          text = ToWide(*TextOf(initial, c.name));
-        }
-        break;
-      case ControlKind::kListBox:
-        window_class = L"LISTBOX";
-        ex_style = WS_EX_CLIENTEDGE;
-        // Unsorted, single selection; tab stops show the TABs of a results
-        // line as columns while the line's text keeps them.
-        style |= WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT |
-                 LBS_USETABSTOPS;
-        break;
-      case ControlKind::kLabel:
-        window_class = L"STATIC";
-        style |= SS_LEFT | SS_NOPREFIX;
-        text = ToWide(kLabel2Text);
-        break;
-    }
-    controls_[i] = CreateWindowExW(
-        ex_style, window_class, text.c_str(), style, Pixels(c.left),
-        Pixels(c.top), Pixels(c.width), Pixels(c.height), hwnd_,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + i)),
-        instance, nullptr);
-    if (!controls_[i]) return false;
-    SendMessageW(controls_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font),
-                 FALSE);
-  }
+HWND MainWindow::CreateControl(HINSTANCE instance, Control which) {
+  const ControlLayout& layout = kControls[which];
+  const ControlStyle c = StyleOf(which);
+  return CreateWindowExW(
+      c.ex_style, c.window_class, c.text.c_str(), c.style,
+      Pixels(layout.left), Pixels(layout.top), Pixels(layout.width),
+      Pixels(layout.height), hwnd_,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + which)),
+      instance, nullptr);
+}
+
+void MainWindow::StackControls() {
   HWND above = HWND_TOP;
-  for (size_t index : kStackingOrder) {
-    SetWindowPos(controls_[index], above, 0, 0, 0, 0,
+  for (const Control which : kStackingOrder) {
+    SetWindowPos(controls_[which], above, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    above = controls_[index];
+    above = controls_[which];
   }
-  focus_ = controls_[kCmdOk];
-  return true;
 }
 
 void MainWindow::Update(const WindowModel& model) {
@@ -135,8 +146,9 @@ void MainWindow::Update(const WindowModel& model) {
                  Pixels(model.outer_height_twips),
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  for (size_t i = 0; i < 9; ++i)
-    if (const std::string* text = TextOf(model, kControls[i].name))
+  for (size_t i = 0; i < std::size(kControls); ++i)
+    if (const std::string* text =
+            SingleLineText(model, static_cast<Control>(i)))
       SetWindowTextW(controls_[i], ToWide(*text).c_str());
 
   const HWND list = controls_[kList1];
@@ -156,7 +168,7 @@ int MainWindow::Display() {
   ::ShowWindow(hwnd_, SW_SHOWNORMAL);
   UpdateWindow(hwnd_);
   SetForegroundWindow(hwnd_);
-  SetFocus(controls_[kCmdOk]);
+  SetFocus(controls_[kCmdok]);
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     // The dialog manager gives the window Tab, Space on the focused button
@@ -185,7 +197,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_COMMAND:
       // cmdok_Click: the Close button ends the program.
-      if (LOWORD(wparam) == kFirstControlId + kCmdOk &&
+      if (LOWORD(wparam) == kFirstControlId + kCmdok &&
           HIWORD(wparam) == BN_CLICKED) {
         DestroyWindow(hwnd_);
         return 0;

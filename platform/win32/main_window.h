@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <iterator>
+#include <string>
 
 #include "ui/window.h"
 
@@ -28,8 +30,7 @@ class MainWindow {
   int Display();
 
   HWND hwnd() const { return hwnd_; }
-  // The control at `index` of kControls.
-  HWND control(size_t index) const { return controls_[index]; }
+  HWND control(Control which) const { return controls_[which]; }
 
   // Control identifiers: 100 plus the index in kControls.
   static constexpr int kFirstControlId = 100;
@@ -39,9 +40,12 @@ class MainWindow {
                                      LPARAM lparam);
   LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
   int Pixels(int twips) const;
+  bool CreateFrame(HINSTANCE instance);
+  HWND CreateControl(HINSTANCE instance, Control which);
+  void StackControls();
 
   HWND hwnd_ = nullptr;
-  HWND controls_[9] = {};
+  HWND controls_[std::size(kControls)] = {};
   HWND focus_ = nullptr;  // the control to give the focus back to
   int dpi_ = 96;
 };

@@ -46,11 +46,12 @@ struct MainWindowTest : testing::Test {
     if (!window.Create(GetModuleHandleW(nullptr)))
       GTEST_SKIP() << "no window station to create windows in";
   }
-  size_t Index(const char* name) {
-    for (size_t i = 0; i < 9; ++i)
-      if (std::string(kControls[i].name) == name) return i;
+  ::Control Index(const char* name) {
+    for (size_t i = 0; i < std::size(kControls); ++i)
+      if (std::string(kControls[i].name) == name)
+        return static_cast<::Control>(i);
     ADD_FAILURE() << name;
-    return 0;
+    return kCmdok;
   }
   HWND Control(const char* name) { return window.control(Index(name)); }
 };
@@ -73,9 +74,9 @@ TEST_F(MainWindowTest, CreatedHiddenWithItsSettings) {
 
 TEST_F(MainWindowTest, NineControlsWithTheirGeometryAndTexts) {
   const HFONT gui_font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-  for (size_t i = 0; i < 9; ++i) {
+  for (size_t i = 0; i < std::size(kControls); ++i) {
     const ControlLayout& c = kControls[i];
-    const HWND control = window.control(i);
+    const HWND control = window.control(static_cast<::Control>(i));
     ASSERT_NE(nullptr, control) << c.name;
     EXPECT_EQ(window.hwnd(), GetParent(control));
     EXPECT_EQ(static_cast<int>(MainWindow::kFirstControlId + i),
