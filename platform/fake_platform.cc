@@ -38,7 +38,8 @@ FakeNode* Child(FakeNode& node, const std::string& name) {
 
 class FakeListing : public Listing {
  public:
-  explicit FakeListing(FakeNode* folder) : folder_(folder) {}
+  FakeListing(FakeNode* folder, bool is_root)
+      : folder_(folder), is_root_(is_root) {}
 
   bool Next(DirEntry* entry) override {
     if (pos_ >= folder_->children.size()) return false;
@@ -48,11 +49,17 @@ class FakeListing : public Listing {
     return true;
   }
 
-  std::unique_ptr<Listing> OpenCurrentFolder() override {
+  std::unique_ptr<Listing> OpenCurrentFolder(std::string* trouble) override {
     FakeNode& node = folder_->children[pos_ - 1];
+    if (!node.open_trouble.empty()) {
+      *trouble = node.open_trouble;
+      return nullptr;
+    }
     if (node.unlistable || node.is_link) return nullptr;
-    return std::make_unique<FakeListing>(&node);
+    return std::make_unique<FakeListing>(&node, false);
   }
+
+  bool IsFileSystemRoot() override { return is_root_; }
 
   FileTimes ReadCurrentTimes() override {
     return folder_->children[pos_ - 1].times;
@@ -72,6 +79,7 @@ class FakeListing : public Listing {
 
  private:
   FakeNode* folder_;
+  bool is_root_;
   size_t pos_ = 0;
 };
 
@@ -142,13 +150,24 @@ bool FakePlatform::ToLocal(FileTime time, CivilTime* local) {
   return true;
 }
 
-std::unique_ptr<Listing> FakePlatform::OpenFolder(const std::string& path) {
+std::unique_ptr<Listing> FakePlatform::OpenFolder(const std::string& path,
+                                                  std::string* reason) {
   // Folder texts are absolute in the fake; the root is the separator alone.
-  if (path.empty() || path[0] != separator) return nullptr;
-  FakeNode* node = Find(path);
-  if (!node || !node->is_dir || node->unlistable || node->is_link)
+  FakeNode* node =
+      path.empty() || path[0] != separator ? nullptr : Find(path);
+  if (!node) {
+    *reason = "No such file or directory";
     return nullptr;
-  return std::make_unique<FakeListing>(node);
+  }
+  if (!node->is_dir) {
+    *reason = "Not a directory";
+    return nullptr;
+  }
+  if (node->unlistable || node->is_link) {
+    *reason = "Permission denied";
+    return nullptr;
+  }
+  return std::make_unique<FakeListing>(node, node == &root);
 }
 
 bool FakePlatform::AppendToFile(const std::string& path, std::string_view text,
@@ -164,6 +183,11 @@ bool FakePlatform::AppendToFile(const std::string& path, std::string_view text,
 bool FakePlatform::AskYesNo(const std::string& title,
                             const std::string& prompt) {
   prompts.push_back(title + ": " + prompt);
+  if (signal_at_prompt != 0) {
+    interrupt_signal = signal_at_prompt;
+    signal_at_prompt = 0;
+    return false;
+  }
   if (answers.empty()) return false;
   const bool yes = answers.front();
   answers.pop_front();

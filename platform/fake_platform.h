@@ -16,6 +16,7 @@ struct FakeNode {
   std::vector<FakeNode> children;  // in listing order
   bool unlistable = false;         // a folder that cannot be opened
   bool is_link = false;            // a folder link: listed, never opened
+  std::string open_trouble;        // opening fails as the system ran short
   int delete_error = 0;            // non-zero: deletion fails with this
 };
 
@@ -44,7 +45,8 @@ struct FakePlatform : Platform {
   std::string FormatGeneralDate(const CivilTime& time) override {
     return FormatUsGeneralDate(time);
   }
-  std::unique_ptr<Listing> OpenFolder(const std::string& path) override;
+  std::unique_ptr<Listing> OpenFolder(const std::string& path,
+                                      std::string* reason) override;
   bool AppendToFile(const std::string& path, std::string_view text,
                     std::string* reason) override;
   bool AskYesNo(const std::string& title, const std::string& prompt) override;
@@ -52,6 +54,8 @@ struct FakePlatform : Platform {
   void ReportError(const std::string& text) override {
     errors.push_back(text);
   }
+  int InterruptSignal() override { return interrupt_signal; }
+  void Print(const std::string& text) override { printed += text; }
 
   // Settings.
   std::string argument_text;
@@ -64,12 +68,16 @@ struct FakePlatform : Platform {
   std::vector<double> ticks{0.0, 0.25};  // successive MonotonicSeconds
   std::deque<bool> answers;              // AskYesNo results; No when empty
   bool log_write_fails = false;
+  int interrupt_signal = 0;  // as if that signal had arrived
+  // A signal that arrives while the first prompt waits (answered No).
+  int signal_at_prompt = 0;
 
   // What happened.
   FakeNode root;
   std::map<std::string, std::string> files_written;
   std::vector<std::string> prompts;
   std::vector<std::string> errors;
+  std::string printed;
   int windows_shown = 0;
 
  private:

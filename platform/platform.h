@@ -32,7 +32,7 @@ struct FileTimes {
 };
 
 // One entry of a folder listing. `name` stays valid until the next call of
-// Listing::Next on the same listing.
+// Listing::Next or Listing::OpenCurrentFolder on the same listing.
 struct DirEntry {
   std::string_view name;
   bool is_dir = false;
@@ -51,9 +51,12 @@ struct Listing {
   // more entries or the listing failed; either way the folder's loop ends.
   virtual bool Next(DirEntry* entry) = 0;
 
-  // Opens the current entry, a folder, for listing. Null when it cannot be
-  // listed; links to folders are never opened.
-  virtual std::unique_ptr<Listing> OpenCurrentFolder() = 0;
+  // Opens the current entry, a folder, for listing. Null when it is not to
+  // be listed: it cannot be read, it is a link, or it is a volume mounted
+  // there. `*trouble` is set only when the system itself ran short (of
+  // descriptors or memory), a failure the user must hear of; otherwise it
+  // is left alone.
+  virtual std::unique_ptr<Listing> OpenCurrentFolder(std::string* trouble) = 0;
 
   // Reads both times of the current entry without following links. A time
   // that cannot be read comes back invalid.
@@ -63,6 +66,11 @@ struct Listing {
   // `*error_number` and `*error_text` set to the platform's numbering and
   // wording of the failure.
   virtual bool RemoveCurrent(int64_t* error_number, std::string* error_text) = 0;
+
+  // True when this folder is the root of the whole file system, which no
+  // sweep may start from. Drive roots on Windows are not: a scratch drive
+  // is a real use.
+  virtual bool IsFileSystemRoot() = 0;
 };
 
 // Conventions of the user's locale that the run needs.
@@ -100,20 +108,29 @@ struct Platform {
   virtual std::string FormatGeneralDate(const CivilTime& time) = 0;
 
   // File system.
-  // Opens a folder text (ending in the separator) for listing; null when it
-  // cannot be listed.
-  virtual std::unique_ptr<Listing> OpenFolder(const std::string& path) = 0;
-  // Appends `text` (UTF-8) to the file at `path` in one write, creating the
-  // file when missing. On failure returns false with a reason.
+  // Opens a folder text (ending in the separator) for listing; null, with
+  // the system's reason, when it cannot be listed.
+  virtual std::unique_ptr<Listing> OpenFolder(const std::string& path,
+                                              std::string* reason) = 0;
+  // Appends `text` (UTF-8) to the regular file at `path`, creating it when
+  // missing, never through a link. The text is in the file whole or not at
+  // all. On failure returns false with a reason.
   virtual bool AppendToFile(const std::string& path, std::string_view text,
                             std::string* reason) = 0;
 
   // The user.
-  // The modal Yes/No box; Yes is the default. True only for Yes.
+  // The modal Yes/No box; Yes is the default. True only for Yes; an
+  // interruption while it waits, or no one to ask, is No.
   virtual bool AskYesNo(const std::string& title,
                         const std::string& prompt) = 0;
   // Displays the window until the user closes it; returns the exit status.
   virtual int ShowWindow(const WindowModel& window) = 0;
   // A message for whoever started the program (stderr where there is one).
   virtual void ReportError(const std::string& text) = 0;
+  // Text for standard output, where the program has one.
+  virtual void Print(const std::string& text) = 0;
+
+  // The signal that asked the program to stop (SIGINT, SIGTERM, SIGHUP), or
+  // 0. Once set it stays set.
+  virtual int InterruptSignal() = 0;
 };

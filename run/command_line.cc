@@ -154,9 +154,9 @@ void ApplySwitch(Switch kind, const std::string* next, RunSettings* settings,
 void CheckWildcardSyntax(const std::vector<std::string>& words, size_t i,
                          RunLog* log) {
   if (i + 2 < words.size() && words[i + 2][0] != '/') {
-    log->Append(kCrLf);
+    log->EndLine();
     log->Append(kWildcardSyntaxError);
-    log->Append(kCrLf);
+    log->EndLine();
   }
 }
 

@@ -1,6 +1,8 @@
 #include "run/run.h"
 
+#include <memory>
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,8 @@
 #include "ui/window.h"
 
 namespace {
+
+const char kRootRefusal[] = "Error: Refusing to sweep the root folder /.";
 
 // The title, start and program-folder lines.
 void StartLog(Platform& platform, RunLog* log) {
@@ -88,21 +92,44 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
                      platform.Separator(), &refusals);
   if (!sweep) return Refuse(platform, log, settings, refusals);
 
+  std::string unlisted_reason;
+  std::unique_ptr<Listing> top =
+      platform.OpenFolder(sweep->folder, &unlisted_reason);
+  if (top && top->IsFileSystemRoot())
+    return Refuse(platform, log, settings, {kRootRefusal});
+
   BlankWindow(window);
   const double start = platform.MonotonicSeconds();
-  const SweepTotals totals = SearchFolder(platform, *sweep, log, window.List1);
+  const SweepTotals totals =
+      SearchFolder(platform, *sweep, std::move(top), log, window.List1);
   const double end = platform.MonotonicSeconds();
   ShowTotals(platform, totals, end - start, window, &log);
-  log.AppendLine("Done: " + platform.FormatGeneralDate(platform.Now()));
+  // An interrupted run says so in place of the done line, with the summary
+  // of what it did before it stopped.
+  const int signal = platform.InterruptSignal();
+  log.AppendLine((signal ? "Quit: " : "Done: ") +
+                 platform.FormatGeneralDate(platform.Now()));
 
-  int status = totals.deletion_failed ? kExitFailed : kExitOk;
+  int status = totals.deletion_failed || totals.listing_failed ? kExitFailed
+                                                               : kExitOk;
   if (settings.LogToFile && !WriteLog(platform, log)) status = kExitFailed;
+  // The top folder's failure is said last, after the run's own account, so
+  // that it is the line a user sees.
+  if (!unlisted_reason.empty()) {
+    platform.ReportError("agesweep: cannot list folder " +
+                         Printable(sweep->folder) + ": " + unlisted_reason);
+    status = kExitFailed;
+  }
+  if (signal) status = kExitSignalBase + signal;
   return RunOutcome{false, status};
 }
 
 int RunProgram(Platform& platform) {
   WindowModel window;
   const RunOutcome outcome = Form_Load(platform, window);
-  if (outcome.display_window) return platform.ShowWindow(window);
-  return outcome.exit_status;
+  if (!outcome.display_window) return outcome.exit_status;
+  const int status = platform.ShowWindow(window);
+  // A signal closes the help screen too, and says so.
+  const int signal = platform.InterruptSignal();
+  return signal ? kExitSignalBase + signal : status;
 }

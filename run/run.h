@@ -8,6 +8,9 @@ struct WindowModel;
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;   // a deletion failed or the log was not written
 constexpr int kExitRefused = 2;  // bad input: nothing was swept
+// An interrupted run exits with this plus the signal's number, as a shell
+// reports a command ended by that signal.
+constexpr int kExitSignalBase = 128;
 
 // How Form_Load ended: with the window to display (help), or with the run
 // over and its exit status.

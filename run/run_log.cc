@@ -7,22 +7,47 @@ const char kCrLf[] = "\r\n";
 const char kLogTitle[] = "Quillfen Utilities Age Sweeper (agesweep.exe)";
 const char kLogFileName[] = "agesweep.log";
 
+namespace {
+
+bool IsControl(char c) {
+  return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
+
+}  // namespace
+
+std::string Printable(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (IsControl(c)) c = '?';
+  return out;
+}
+
+void RunLog::Append(std::string_view s) {
+  const size_t start = text.size();
+  text.append(s);
+  for (size_t i = start; i < text.size(); ++i)
+    if (IsControl(text[i])) text[i] = '?';
+}
+
 void RunLog::Wrap() {
   text.insert(0, kCrLf);
   text.append(kCrLf);
 }
 
+std::string LogFilePath(Platform& platform) {
+  const std::string chosen = platform.GetEnv("AGESWEEP_LOG");
+  if (!chosen.empty()) return chosen;
+  return AddBackslash(platform.ProgramFolder(), platform.Separator()) +
+         kLogFileName;
+}
+
 bool WriteLog(Platform& platform, const RunLog& log) {
-  const std::string path =
-      AddBackslash(platform.ProgramFolder(), platform.Separator()) +
-      kLogFileName;
-  // One write of the whole block, so that two runs appending at the same
-  // time never interleave inside a block.
+  const std::string path = LogFilePath(platform);
   std::string block = log.text;
   block += kCrLf;
   std::string reason;
   if (platform.AppendToFile(path, block, &reason)) return true;
-  platform.ReportError("agesweep: cannot write log file " + path + ": " +
-                       reason);
+  platform.ReportError("agesweep: cannot write log file " + Printable(path) +
+                       ": " + reason);
   return false;
 }

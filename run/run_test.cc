@@ -195,3 +195,55 @@ TEST_F(RunTest, WildcardSyntaxErrorStillSweeps) {
             Log().find(std::string("Arguments:  /Q /F /data /W \r\n") +
                        kWildcardSyntaxError + "\r\n*.txt *.doc /L \r\n"));
 }
+
+TEST_F(RunTest, AnInterruptedRunLogsWhatItDidAndQuits) {
+  platform.AddFile("/data/a.log", FakeFileTime(2000, 1, 1));
+  platform.AddFile("/data/b.log", FakeFileTime(2000, 1, 1));
+  platform.signal_at_prompt = 15;
+  platform.answers = {true, true};
+  EXPECT_FALSE(Load("/F /data /L"));
+  EXPECT_EQ(128 + 15, status);
+  // The prompt being answered counts as No, and no other prompt follows.
+  EXPECT_EQ(1u, platform.prompts.size());
+  EXPECT_TRUE(platform.Find("/data/a.log"));
+  EXPECT_TRUE(platform.Find("/data/b.log"));
+  const std::string log = Log();
+  EXPECT_NE(std::string::npos,
+            log.find("\r\nSearched: 3\r\nFound: 1\r\nRun Time:0.25  seconds\r\n"
+                     "Quit: 12/7/2026 6:48:36 AM\r\n\r\n"));
+  EXPECT_EQ(std::string::npos, log.find("Done: "));
+}
+
+TEST_F(RunTest, TheRootIsRefusedAndAMissingFolderIsAFailure) {
+  platform.AddFile("/old.log", FakeFileTime(2000, 1, 1));
+  EXPECT_FALSE(Load("/Q /F / /L"));
+  EXPECT_EQ(kExitRefused, status);
+  EXPECT_TRUE(platform.Find("/old.log"));
+  EXPECT_EQ(std::vector<std::string>{"Error: Refusing to sweep the root folder /."},
+            platform.errors);
+  EXPECT_NE(std::string::npos,
+            Log().find("\r\nError: Refusing to sweep the root folder /.\r\nQuit: "));
+
+  FakePlatform other;
+  other.argument_text = "/Q /F /nowhere /L";
+  WindowModel w;
+  EXPECT_EQ(kExitFailed, Form_Load(other, w).exit_status);
+  EXPECT_EQ(std::vector<std::string>{"agesweep: cannot list folder /nowhere/: "
+                                     "No such file or directory"},
+            other.errors);
+  EXPECT_EQ("0", w.Text3);
+  EXPECT_NE(std::string::npos,
+            other.files_written[kLogPath].find("\r\nSearched: 0\r\nFound: 0\r\n"));
+}
+
+TEST_F(RunTest, TheLogGoesWhereAgesweepLogSays) {
+  platform.Add("/data", true);
+  platform.env["AGESWEEP_LOG"] = "/var/log/sweeps.log";
+  Load("/F /data /L");
+  EXPECT_EQ(kExitOk, status);
+  EXPECT_EQ(1u, platform.files_written.count("/var/log/sweeps.log"));
+  EXPECT_NE(std::string::npos,
+            platform.files_written["/var/log/sweeps.log"].find(
+                "App Path: /opt/agesweep\r\n"));
+  EXPECT_TRUE(Log().empty());
+}

@@ -1,6 +1,9 @@
 #include "sweep/sweep.h"
 
 #include <cstdio>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "run/run_log.h"
 #include "sweep/wildcard.h"
@@ -68,13 +71,16 @@ struct Walk {
 };
 
 // Deletes the listing's current entry, whose full path is `path`. A failure
-// becomes two lines of the log and a false result; it never stops the walk.
+// becomes two lines of the log, a message and a false result; it never stops
+// the walk.
 bool KillFile(Walk& walk, Listing& listing, const std::string& path) {
   int64_t number = 0;
   std::string text;
   if (listing.RemoveCurrent(&number, &text)) return true;
   walk.log.AppendLine("Error: " + std::to_string(number) + ": " + text);
   walk.log.AppendLine("File:  " + path);
+  walk.platform.ReportError("agesweep: cannot delete " + Printable(path) +
+                            ": " + text);
   walk.totals.deletion_failed = true;
   return false;
 }
@@ -105,43 +111,64 @@ void MatchedFile(Walk& walk, Listing& listing, const std::string& path) {
   if (age < settings.time_frame) return;
 
   if (!settings.quiet_mode &&
-      !walk.platform.AskYesNo("Confirm Delete",
-                              "Are you sure you want to delete " + path))
+      !walk.platform.AskYesNo(
+          "Confirm Delete", "Are you sure you want to delete " + Printable(path)))
     return;
   if (KillFile(walk, listing, path)) walk.log.AppendLine("Delete: " + path);
 }
 
-// Walks one open folder whose folder text is `folder`. The text grows by an
-// entry's name while that entry is handled and is as given on return.
-void WalkListing(Walk& walk, Listing& listing, std::string& folder) {
+// One open folder of the walk, and the length of its folder text.
+struct Level {
+  std::unique_ptr<Listing> listing;
+  size_t folder_length;
+};
+
+// Walks the tree below `top`, depth first in listing order, with a stack of
+// its own rather than the call stack: a tree may be deeper than any call
+// stack, and then the system's limit on open folders is what stops the
+// descent, as a folder that cannot be listed. `folder` is the folder text of
+// `top`; it grows and shrinks with the walk. An interruption ends the walk
+// after the entry at hand.
+void WalkTree(Walk& walk, std::unique_ptr<Listing> top, std::string folder) {
   SweepTotals& totals = walk.totals;
-  const size_t folder_length = folder.size();
+  std::vector<Level> stack;
+  stack.push_back(Level{std::move(top), folder.size()});
   DirEntry entry;
-  while (listing.Next(&entry)) {
+  while (!stack.empty() && walk.platform.InterruptSignal() == 0) {
+    Listing& listing = *stack.back().listing;
+    folder.resize(stack.back().folder_length);
+    if (!listing.Next(&entry)) {
+      stack.pop_back();
+      continue;
+    }
+    ++totals.FilesSearched;
     if (entry.is_dir) {
       // Every folder whose name starts with a dot is passed over, not only
       // "." and "..": hidden folders such as .cache are left alone.
-      if (entry.name[0] != '.' && walk.settings.include_subdirs) {
-        folder.append(entry.name);
-        folder += walk.separator;
-        if (std::unique_ptr<Listing> sub = listing.OpenCurrentFolder())
-          WalkListing(walk, *sub, folder);
-        folder.resize(folder_length);
+      if (entry.name[0] == '.' || !walk.settings.include_subdirs) continue;
+      folder.append(entry.name);
+      folder += walk.separator;
+      std::string trouble;
+      if (std::unique_ptr<Listing> sub = listing.OpenCurrentFolder(&trouble)) {
+        stack.push_back(Level{std::move(sub), folder.size()});
+      } else if (!trouble.empty()) {
+        walk.platform.ReportError("agesweep: cannot list folder " +
+                                  Printable(folder) + ": " + trouble);
+        totals.listing_failed = true;
       }
     } else if (walk.wildcard.Matches(entry.name)) {
       ++totals.FilesFound;
       folder.append(entry.name);
       MatchedFile(walk, listing, folder);
-      folder.resize(folder_length);
     }
-    ++totals.FilesSearched;
   }
 }
 
 }  // namespace
 
 SweepTotals SearchFolder(Platform& platform, const SweepSettings& settings,
-                         RunLog& log, ResultsList& results) {
+                         std::unique_ptr<Listing> top, RunLog& log,
+                         ResultsList& results) {
   Walk walk{platform,
             settings,
             log,
@@ -151,9 +178,6 @@ SweepTotals SearchFolder(Platform& platform, const SweepSettings& settings,
             WildcardList(settings.wildcard),
             std::string(),
             SweepTotals()};
-  if (std::unique_ptr<Listing> listing = platform.OpenFolder(settings.folder)) {
-    std::string folder = settings.folder;
-    WalkListing(walk, *listing, folder);
-  }
+  if (top) WalkTree(walk, std::move(top), settings.folder);
   return walk.totals;
 }

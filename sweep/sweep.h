@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/platform.h"
@@ -29,10 +30,12 @@ struct SweepTotals {
   int64_t FilesSearched = 0;  // every entry examined
   int64_t FilesFound = 0;     // every file whose name matched
   bool deletion_failed = false;
+  bool listing_failed = false;  // the system ran short while opening a folder
 };
 
-// Walks `settings.folder`, adding one results line per matching file to
-// `results` and the deletion and failure lines to `log`. A folder that cannot
-// be listed is an empty sweep.
+// Walks `top`, the open folder `settings.folder`, adding one results line
+// per matching file to `results` and the deletion and failure lines to
+// `log`. A null `top` (a folder that cannot be listed) is an empty sweep.
 SweepTotals SearchFolder(Platform& platform, const SweepSettings& settings,
-                         RunLog& log, ResultsList& results);
+                         std::unique_ptr<Listing> top, RunLog& log,
+                         ResultsList& results);

@@ -26,7 +26,9 @@ struct SweepTest : testing::Test {
   void Sweep(std::string folder = "/data/") {
     settings.folder = folder;
     results.Clear();
-    totals = SearchFolder(platform, settings, log, results);
+    std::string reason;
+    totals = SearchFolder(platform, settings,
+                          platform.OpenFolder(folder, &reason), log, results);
     EXPECT_EQ(static_cast<size_t>(totals.FilesFound), results.size());
   }
 
@@ -212,4 +214,44 @@ TEST_F(SweepTest, WindowsSeparatorBuildsFolderTexts) {
   platform.AddFile("\\c\\sub\\a.txt", Young());
   Sweep("\\c\\");
   EXPECT_EQ(Lines({"\\c\\sub\\a.txt"}), Paths());
+}
+
+TEST_F(SweepTest, NamesCannotForgeLinesOrMoveTheCursor) {
+  settings.quiet_mode = false;
+  const std::string name = "evil\r\nError: 5: Access is denied\x1b[2J\x7f";
+  platform.AddFile("/data/" + name, Old());
+  platform.AddFile("/data/locked\n.log", Old()).delete_error = 13;
+  platform.answers = {true, true};
+  Sweep();
+  EXPECT_FALSE(platform.Find("/data/" + name));  // the exact name went
+  EXPECT_EQ(
+      "Delete: /data/evil??Error: 5: Access is denied?[2J?\r\n"
+      "Error: 13: Permission denied\r\nFile:  /data/locked?.log\r\n",
+      log.text);
+  EXPECT_EQ("Confirm Delete: Are you sure you want to delete "
+            "/data/evil??Error: 5: Access is denied?[2J?",
+            platform.prompts[0]);
+  EXPECT_EQ(Lines({"agesweep: cannot delete /data/locked?.log: Permission denied"}),
+            platform.errors);
+}
+
+TEST_F(SweepTest, ASubfolderTheSystemRanShortForIsReportedAndTheWalkGoesOn) {
+  settings.include_subdirs = true;
+  platform.Add("/data/deep", true).open_trouble = "Too many open files";
+  platform.AddFile("/data/deep/old.log", Old());
+  platform.AddFile("/data/old.log", Old());
+  Sweep();
+  EXPECT_EQ(Lines({"agesweep: cannot list folder /data/deep/: Too many open files"}),
+            platform.errors);
+  EXPECT_TRUE(totals.listing_failed);
+  EXPECT_TRUE(platform.Find("/data/deep/old.log"));
+  EXPECT_FALSE(platform.Find("/data/old.log"));
+}
+
+TEST_F(SweepTest, AnInterruptionStopsTheWalkBeforeTheNextEntry) {
+  platform.AddFile("/data/a.log", Old());
+  platform.interrupt_signal = 2;
+  Sweep();
+  EXPECT_EQ(0, totals.FilesSearched);
+  EXPECT_TRUE(platform.Find("/data/a.log"));
 }

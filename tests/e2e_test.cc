@@ -416,7 +416,8 @@ TEST_F(E2eTest, QuotedFolderWithSpaceIsNeverItsFirstHalf) {
   File("my/a.log", 400);
   File("my dir/b.log", 400);
   const Result r = Run({"/Q", "/L", "/F", T() + "/my dir"});
-  EXPECT_EQ(0, r.status);
+  // The folder "<tree>/my (quote and all) does not exist, and says so.
+  EXPECT_EQ(1, r.status);
   EXPECT_EQ(Names({"my dir/b.log", "my/a.log"}), Remaining());
   EXPECT_EQ("0", LogValue(Log(), "Searched: "));
 }
@@ -484,7 +485,7 @@ TEST_F(E2eTest, LogThatCannotBeWrittenIsReported) {
   const Result r = Run({"/Q", "/L", "/F", T(), "/M", "d", "/T", "30"});
   EXPECT_EQ(1, r.status);
   EXPECT_EQ("agesweep: cannot write log file " + (bin_ / "agesweep.log").string() +
-                ": Is a directory\n",
+                ": not a regular file\n",
             r.err);
   EXPECT_EQ(Names(), Remaining());  // the deletion made stands
 }

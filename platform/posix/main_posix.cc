@@ -1,7 +1,42 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include "platform/posix/posix_platform.h"
 #include "run/run.h"
 
+namespace {
+
+// A standard descriptor that was closed when the program started would be
+// taken by the first folder or file it opens, and prompts or help would go
+// to, or answers come from, the wrong place: each is opened on /dev/null.
+void OpenClosedStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      dup2(opened, fd);
+      close(opened);
+    }
+  }
+}
+
+// Each level of the walk holds one open folder, so the descriptor limit is
+// the depth the walk can reach: it may use all the system grants.
+void RaiseOpenFileLimit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  OpenClosedStandardDescriptors();
+  RaiseOpenFileLimit();
   std::unique_ptr<Platform> platform = MakePosixPlatform(argc, argv);
   return RunProgram(*platform);
 }

@@ -8,7 +8,9 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #ifdef __linux__
 #include <sys/syscall.h>
@@ -45,6 +47,10 @@ class EntryReader {
   // folder or on a failure.
   bool Next(std::string_view* name, unsigned char* type) {
     if (pos_ >= end_) {
+      if (capacity_ < kBufferBytes) {
+        buffer_.reset(new char[kBufferBytes]);
+        capacity_ = kBufferBytes;
+      }
       const long n = syscall(SYS_getdents64, fd_, buffer_.get(), kBufferBytes);
       if (n <= 0) return false;
       pos_ = 0;
@@ -68,6 +74,21 @@ class EntryReader {
     return std::make_unique<EntryReader>(fd);
   }
 
+  // Called while the walk goes down into a subfolder and this folder waits:
+  // the records not yet read move to a buffer of their own size, so a deep
+  // tree holds a few bytes per waiting folder instead of a whole buffer.
+  // Names returned so far are no longer valid.
+  void Park() {
+    if (capacity_ < kBufferBytes) return;  // already small
+    const size_t rest = end_ - pos_;
+    std::unique_ptr<char[]> parked(new char[rest > 0 ? rest : 1]);
+    std::memcpy(parked.get(), buffer_.get() + pos_, rest);
+    buffer_ = std::move(parked);
+    capacity_ = rest;
+    end_ = rest;
+    pos_ = 0;
+  }
+
  private:
   // The kernel's record layout for getdents64.
   struct Dirent64 {
@@ -81,6 +102,7 @@ class EntryReader {
 
   int fd_;
   std::unique_ptr<char[]> buffer_{new char[kBufferBytes]};
+  size_t capacity_ = kBufferBytes;
   size_t pos_ = 0;
   size_t end_ = 0;
 };
@@ -104,6 +126,8 @@ class EntryReader {
     return true;
   }
 
+  void Park() {}
+
   static std::unique_ptr<EntryReader> Open(int fd) {
     DIR* dir = fdopendir(fd);
     if (!dir) {
@@ -119,10 +143,35 @@ class EntryReader {
 };
 #endif
 
+// Whether an open failure means the system ran short rather than that the
+// folder cannot be listed.
+bool RanShort(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOMEM;
+}
+
+// The device of an open folder and whether it is the root of a mount.
+bool Identify(int fd, dev_t* device, bool* mount_root) {
+  *mount_root = false;
+#ifdef STATX_ATTR_MOUNT_ROOT
+  struct statx sx;
+  if (statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS,
+            &sx) == 0) {
+    *device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    *mount_root = (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
+                  (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+    return true;
+  }
+#endif
+  struct stat st;
+  if (fstat(fd, &st) != 0) return false;
+  *device = st.st_dev;
+  return true;
+}
+
 class PosixListing : public Listing {
  public:
-  explicit PosixListing(std::unique_ptr<EntryReader> reader)
-      : reader_(std::move(reader)), fd_(reader_->fd()) {}
+  PosixListing(std::unique_ptr<EntryReader> reader, dev_t device)
+      : reader_(std::move(reader)), fd_(reader_->fd()), device_(device) {}
 
   bool Next(DirEntry* entry) override {
     unsigned char type;
@@ -134,10 +183,32 @@ class PosixListing : public Listing {
     return true;
   }
 
-  std::unique_ptr<Listing> OpenCurrentFolder() override {
+  std::unique_ptr<Listing> OpenCurrentFolder(std::string* trouble) override {
     // O_NOFOLLOW: a link to a folder is never entered.
-    return OpenAt(fd_, current_,
-                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd =
+        openat(fd_, current_, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+      if (RanShort(errno)) *trouble = strerror(errno);
+      return nullptr;
+    }
+    // A volume mounted here (a bind mount, a network share, another disk)
+    // is not this tree's to empty: counted, never entered. Checked on the
+    // opened folder, so a mount made after the check cannot slip in.
+    dev_t device;
+    bool mount_root;
+    if (!Identify(fd, &device, &mount_root) || device != device_ ||
+        mount_root) {
+      close(fd);
+      return nullptr;
+    }
+    std::unique_ptr<Listing> sub = Wrap(fd, device, trouble);
+    if (sub) {
+      // The current entry stays usable while its listing waits small.
+      current_name_ = current_;
+      current_ = current_name_.c_str();
+      reader_->Park();
+    }
+    return sub;
   }
 
   FileTimes ReadCurrentTimes() override {
@@ -169,13 +240,21 @@ class PosixListing : public Listing {
     return false;
   }
 
-  static std::unique_ptr<Listing> OpenAt(int dir_fd, const char* name,
-                                         int flags) {
-    const int fd = openat(dir_fd, name, flags);
-    if (fd < 0) return nullptr;
+  bool IsFileSystemRoot() override {
+    struct stat here, root;
+    return fstat(fd_, &here) == 0 && stat("/", &root) == 0 &&
+           here.st_dev == root.st_dev && here.st_ino == root.st_ino;
+  }
+
+  // A listing of the open folder `fd`, which it takes over.
+  static std::unique_ptr<Listing> Wrap(int fd, dev_t device,
+                                       std::string* trouble) {
     std::unique_ptr<EntryReader> reader = EntryReader::Open(fd);
-    if (!reader) return nullptr;
-    return std::make_unique<PosixListing>(std::move(reader));
+    if (!reader) {
+      if (trouble && RanShort(errno)) *trouble = strerror(errno);
+      return nullptr;
+    }
+    return std::make_unique<PosixListing>(std::move(reader), device);
   }
 
  private:
@@ -197,39 +276,92 @@ class PosixListing : public Listing {
 
   std::unique_ptr<EntryReader> reader_;
   int fd_;
+  dev_t device_;  // every folder of the walk is on the top folder's device
   const char* current_ = "";
+  std::string current_name_;  // the current name once the buffer is parked
 };
 
 }  // namespace
 
-std::unique_ptr<Listing> OpenPosixFolder(const std::string& path) {
-  return PosixListing::OpenAt(AT_FDCWD, path.c_str(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+std::unique_ptr<Listing> OpenPosixFolder(const std::string& path,
+                                         std::string* reason) {
+  const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  dev_t device;
+  bool mount_root;
+  if (fd < 0 || !Identify(fd, &device, &mount_root)) {
+    if (reason) *reason = strerror(errno);
+    if (fd >= 0) close(fd);
+    return nullptr;
+  }
+  std::unique_ptr<Listing> listing = PosixListing::Wrap(fd, device, nullptr);
+  if (!listing && reason) *reason = strerror(errno);
+  return listing;
 }
+
+namespace {
+
+// Takes the advisory lock that keeps the blocks of runs logging at the same
+// time apart. It is only waited for a while: a run that holds it forever
+// (stopped in a debugger, say) must not make this one hang. False when it
+// could not be had.
+bool LockForAppend(int fd) {
+  for (int attempt = 0; attempt < 500; ++attempt) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    usleep(10000);
+  }
+  return false;
+}
+
+}  // namespace
 
 bool AppendToPosixFile(const std::string& path, std::string_view text,
                        std::string* reason) {
-  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
+  // Never through a link, never blocking on a FIFO or a device, and only a
+  // regular file: the log must not land anywhere but where it is named.
+  const int fd = open(path.c_str(),
+                      O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK |
+                          O_CLOEXEC,
                       0644);
+  struct stat st;
   if (fd < 0) {
-    *reason = strerror(errno);
+    const int error = errno;
+    *reason = lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)
+                  ? "not a regular file"
+                  : strerror(error);
     return false;
   }
-  // One write for the whole block: with O_APPEND the kernel places it at the
-  // end in one piece, so concurrent runs do not interleave inside a block.
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    *reason = "not a regular file";
+    close(fd);
+    return false;
+  }
+  const bool locked = LockForAppend(fd);
+  const off_t before = lseek(fd, 0, SEEK_END);
   size_t done = 0;
+  int error = 0;
   while (done < text.size()) {
     const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      *reason = strerror(errno);
-      close(fd);
-      return false;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : ENOSPC;
+      break;
     }
     done += static_cast<size_t>(n);
   }
-  if (close(fd) != 0) {
-    *reason = strerror(errno);
+  if (error != 0 && before >= 0) {
+    // Whole or not at all: the part that was written goes again. Under the
+    // lock nobody else appended meanwhile; without it, only when the file
+    // still ends with this run's part.
+    const off_t now = lseek(fd, 0, SEEK_END);
+    if (locked || now == before + static_cast<off_t>(done))
+      if (ftruncate(fd, before) != 0) {
+        // Nothing more can be done; the reason below still stands.
+      }
+  }
+  if (close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) {
+    *reason = strerror(error);
     return false;
   }
   return true;

@@ -135,7 +135,8 @@ TEST(PosixListing, FoldersAndLinksToFoldersCarryTheDirectoryBit) {
   int opened = 0;
   while (listing->Next(&entry)) {
     if (entry.name == "sub" || entry.name == "to-sub") {
-      std::unique_ptr<Listing> sub = listing->OpenCurrentFolder();
+      std::string trouble;
+      std::unique_ptr<Listing> sub = listing->OpenCurrentFolder(&trouble);
       EXPECT_EQ(entry.name == "sub", sub != nullptr) << entry.name;
       opened += sub != nullptr;
     }

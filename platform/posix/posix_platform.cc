@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -11,7 +12,6 @@
 #include <unistd.h>
 
 #include <climits>
-#include <iostream>
 
 #include "platform/posix/local_time.h"
 #include "platform/posix/posix_listing.h"
@@ -19,6 +19,46 @@
 
 namespace {
 
+// The first of SIGINT, SIGTERM and SIGHUP to arrive. The handler only notes
+// it: the run then stops after the entry at hand and still writes its
+// account, instead of ending with deletions nobody logged.
+volatile sig_atomic_t g_interrupt_signal = 0;
+
+extern "C" void NoteInterruption(int signal) {
+  if (g_interrupt_signal == 0) g_interrupt_signal = signal;
+}
+
+void InstallSignalHandlers() {
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = NoteInterruption;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a waiting read returns at once
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+    sigaction(signal, &action, nullptr);
+  // A closed pipe on stdout or stderr is a failed write like any other,
+  // not the end of the run.
+  signal(SIGPIPE, SIG_IGN);
+}
+
+// Reads one answer line from stdin, byte by byte so that nothing meant for
+// a later prompt is taken. False at end of input, on a read error and on an
+// interruption.
+bool ReadAnswerLine(std::string* line) {
+  line->clear();
+  for (;;) {
+    char c;
+    const ssize_t n = read(STDIN_FILENO, &c, 1);
+    if (n == 1) {
+      if (c == '\n') return true;
+      line->push_back(c);
+      continue;
+    }
+    if (n < 0 && errno == EINTR && g_interrupt_signal == 0) continue;
+    // A last line without its line end still counts.
+    return n == 0 && !line->empty();
+  }
+}
 
 std::string LowerAscii(std::string s) {
   for (char& c : s)
@@ -71,6 +111,7 @@ std::string ExpandShorthands(const std::string& format) {
 class PosixPlatform : public Platform {
  public:
   PosixPlatform(int argc, char** argv) {
+    InstallSignalHandlers();
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     argument_text_ = JoinArguments(args);
     if (!IsCLocale(LocaleNameFor("LC_TIME"))) time_locale_ = newlocale(LC_TIME_MASK, "", nullptr);
@@ -154,8 +195,9 @@ class PosixPlatform : public Platform {
     return n ? std::string(buf, n) : FormatUsGeneralDate(t);
   }
 
-  std::unique_ptr<Listing> OpenFolder(const std::string& path) override {
-    return OpenPosixFolder(path);
+  std::unique_ptr<Listing> OpenFolder(const std::string& path,
+                                      std::string* reason) override {
+    return OpenPosixFolder(path, reason);
   }
 
   bool AppendToFile(const std::string& path, std::string_view text,
@@ -165,12 +207,20 @@ class PosixPlatform : public Platform {
 
   bool AskYesNo(const std::string& title, const std::string& prompt) override {
     for (;;) {
+      if (g_interrupt_signal != 0) return false;
       fprintf(stderr, "%s: %s [Y/n] ", title.c_str(), prompt.c_str());
       fflush(stderr);
       std::string line;
-      if (!std::getline(std::cin, line)) return false;  // end of input: No
+      if (!ReadAnswerLine(&line)) {
+        // No answer is No; the line end keeps one prompt per line, so a
+        // run with no input lists what it would have asked about.
+        fputc('\n', stderr);
+        fflush(stderr);
+        return false;
+      }
       bool yes = false;
       if (ParseYesNo(line, &yes)) return yes;
+      fputs("Please answer y or n.\n", stderr);
     }
   }
 
@@ -178,18 +228,29 @@ class PosixPlatform : public Platform {
     const std::string text = RenderForTerminal(window);
     fwrite(text.data(), 1, text.size(), stdout);
     fflush(stdout);
-    if (isatty(STDIN_FILENO)) WaitForClose();
+    // Waiting for a key makes sense only where someone sees the screen and
+    // can press one: not when the help goes to a pipe or a file.
+    if (isatty(STDIN_FILENO) && isatty(STDOUT_FILENO)) WaitForClose();
     return 0;
   }
 
   void ReportError(const std::string& text) override {
     fprintf(stderr, "%s\n", text.c_str());
+    fflush(stderr);
   }
+
+  void Print(const std::string& text) override {
+    fwrite(text.data(), 1, text.size(), stdout);
+    fflush(stdout);
+  }
+
+  int InterruptSignal() override { return g_interrupt_signal; }
 
  private:
   // Waits in raw mode for a key that presses Close: Enter, Space, c, C, or
-  // Alt+C (ESC then c). Ctrl+C is read as a key too and closes, so that the
-  // terminal's settings are always put back.
+  // Alt+C (ESC then c), and q, Q or Esc as terminal programs close. Ctrl+C
+  // is read as a key too and closes, so that the terminal's settings are
+  // always put back; so does a signal.
   static void WaitForClose() {
     struct termios saved;
     if (tcgetattr(STDIN_FILENO, &saved) != 0) return;
@@ -201,11 +262,9 @@ class PosixPlatform : public Platform {
     for (;;) {
       char c;
       const ssize_t n = read(STDIN_FILENO, &c, 1);
-      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EINTR && g_interrupt_signal == 0) continue;
       if (n <= 0) break;
-      if (c == '\r' || c == '\n' || c == ' ' || c == 'c' || c == 'C' ||
-          c == 3)
-        break;
+      if (strchr("\r\n cCqQ\x1b\x03", c) && c != 0) break;
     }
     tcsetattr(STDIN_FILENO, TCSANOW, &saved);
   }

@@ -44,16 +44,25 @@ class Win32Listing final : public Listing {
     return true;
   }
 
-  std::unique_ptr<Listing> OpenCurrentFolder() override {
+  std::unique_ptr<Listing> OpenCurrentFolder(std::string* trouble) override {
     // A symbolic link or junction to a folder is counted as a folder but
     // never entered: it could lead out of the tree or round in a cycle.
     if (data_.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return nullptr;
     std::wstring sub = folder_ + data_.cFileName + L"\\";
     WIN32_FIND_DATAW first;
     const HANDLE find = FindFirst(sub, &first);
-    if (find == INVALID_HANDLE_VALUE) return nullptr;
+    if (find == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY ||
+          error == ERROR_TOO_MANY_OPEN_FILES)
+        *trouble = SystemErrorText(error);
+      return nullptr;
+    }
     return std::make_unique<Win32Listing>(find, first, std::move(sub));
   }
+
+  // A drive's root is a place a sweep may start: a scratch drive.
+  bool IsFileSystemRoot() override { return false; }
 
   FileTimes ReadCurrentTimes() override {
     FileTimes times;
@@ -118,11 +127,15 @@ std::wstring ResolveFolder(const std::wstring& folder) {
   return ExtendedLengthPath(full);
 }
 
-std::unique_ptr<Listing> OpenWin32Folder(const std::string& path) {
+std::unique_ptr<Listing> OpenWin32Folder(const std::string& path,
+                                         std::string* reason) {
   std::wstring folder = ResolveFolder(ToWide(path));
   if (folder.empty() || folder.back() != L'\\') folder += L'\\';
   WIN32_FIND_DATAW first;
   const HANDLE find = FindFirst(folder, &first);
-  if (find == INVALID_HANDLE_VALUE) return nullptr;
+  if (find == INVALID_HANDLE_VALUE) {
+    if (reason) *reason = SystemErrorText(GetLastError());
+    return nullptr;
+  }
   return std::make_unique<Win32Listing>(find, first, std::move(folder));
 }

@@ -6,9 +6,10 @@
 
 #include "platform/platform.h"
 
-// Opens a folder text (UTF-8, ending in a backslash) for listing; null when
-// it cannot be listed.
-std::unique_ptr<Listing> OpenWin32Folder(const std::string& path);
+// Opens a folder text (UTF-8, ending in a backslash) for listing; null, with
+// the system's reason when `reason` is given, when it cannot be listed.
+std::unique_ptr<Listing> OpenWin32Folder(const std::string& path,
+                                         std::string* reason = nullptr);
 
 // The folder as the system resolves it, in the extended-length form
 // ("\\?\C:\...", "\\?\UNC\server\share\...") whenever it is absolute, so that

