@@ -63,6 +63,7 @@ enum class Switch {
   kWildcard,
   kLog,
   kHelp,
+  kVersion,
 };
 
 // Every switch word, whole and case-sensitive: only these forms count.
@@ -86,9 +87,18 @@ constexpr SwitchWord kSwitchWords[] = {
     {"-help", Switch::kHelp},
 };
 
-Switch SwitchOf(const std::string& word) {
+// The words a POSIX user types by habit; elsewhere they are ordinary words.
+constexpr SwitchWord kPosixWords[] = {
+    {"--help", Switch::kHelp},
+    {"--version", Switch::kVersion},
+};
+
+Switch SwitchOf(const std::string& word, bool posix_words) {
   for (const SwitchWord& s : kSwitchWords)
     if (word == s.word) return s.kind;
+  if (posix_words)
+    for (const SwitchWord& s : kPosixWords)
+      if (word == s.word) return s.kind;
   return Switch::kNone;
 }
 
@@ -143,6 +153,10 @@ void ApplySwitch(Switch kind, const std::string* next, RunSettings* settings,
     case Switch::kHelp:
       result->help = true;
       break;
+    case Switch::kVersion:
+      result->help = true;
+      result->version = true;
+      break;
     case Switch::kNone:
       break;
   }
@@ -152,25 +166,27 @@ void ApplySwitch(Switch kind, const std::string* next, RunSettings* settings,
 // means the list was written with spaces. The error breaks the arguments
 // line right after the switch word.
 void CheckWildcardSyntax(const std::vector<std::string>& words, size_t i,
-                         RunLog* log) {
+                         RunLog* log, SwitchLoopResult* result) {
   if (i + 2 < words.size() && words[i + 2][0] != '/') {
     log->EndLine();
     log->Append(kWildcardSyntaxError);
     log->EndLine();
+    result->wildcard_syntax_error = true;
   }
 }
 
 }  // namespace
 
 SwitchLoopResult RunSwitchLoop(const std::vector<std::string>& words,
-                               RunSettings* settings, RunLog* log) {
+                               bool posix_words, RunSettings* settings,
+                               RunLog* log) {
   SwitchLoopResult result;
   log->Append("Arguments: ");
   for (size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
     log->Append(word);
     log->Append(" ");
-    const Switch kind = SwitchOf(word);
+    const Switch kind = SwitchOf(word, posix_words);
     const std::string* next = i + 1 < words.size() ? &words[i + 1] : nullptr;
     if (NeedsValue(kind) && !next) {
       result.missing_value_switch = word;
@@ -178,7 +194,7 @@ SwitchLoopResult RunSwitchLoop(const std::vector<std::string>& words,
     }
     ApplySwitch(kind, next, settings, &result);
     if (result.help) break;
-    if (kind == Switch::kWildcard) CheckWildcardSyntax(words, i, log);
+    if (kind == Switch::kWildcard) CheckWildcardSyntax(words, i, log, &result);
   }
   return result;
 }

@@ -33,7 +33,11 @@ struct RunSettings {
 
 // What the switch loop found besides the settings.
 struct SwitchLoopResult {
+  // A help word ended the loop; with `version`, it was --version.
   bool help = false;
+  bool version = false;
+  // The wildcard list was followed by a word that is not a switch.
+  bool wildcard_syntax_error = false;
   // A retired switch (/I, /E in either case) was given, with or without a
   // value.
   bool retired = false;
@@ -49,9 +53,10 @@ std::vector<std::string> GetCommandLine(std::string_view text,
                                         int max_args = 20);
 
 // Echoes every word into the log's arguments line and applies the switches.
-// Stops at a help switch.
+// Stops at a help switch. `posix_words` adds --help and --version.
 SwitchLoopResult RunSwitchLoop(const std::vector<std::string>& words,
-                               RunSettings* settings, RunLog* log);
+                               bool posix_words, RunSettings* settings,
+                               RunLog* log);
 
 // Fills every setting the switches left unset. `temp` is the value of TEMP.
 void ApplyDefaults(RunSettings* settings, const std::string& temp);

@@ -16,7 +16,7 @@ struct Loop {
 
 Loop RunLoop(const std::string& text) {
   Loop loop;
-  loop.result = RunSwitchLoop(GetCommandLine(text), &loop.settings, &loop.log);
+  loop.result = RunSwitchLoop(GetCommandLine(text), true, &loop.settings, &loop.log);
   return loop;
 }
 
@@ -119,6 +119,21 @@ TEST(SwitchLoop, HelpStopsTheLoopButEarlierWordsStand) {
   EXPECT_FALSE(loop.settings.IncludeSubdirs);
   EXPECT_TRUE(RunLoop("-help").result.help);
   EXPECT_TRUE(RunLoop("/help").result.help);
+}
+
+TEST(SwitchLoop, PosixHelpAndVersionWordsOnlyWhereAsked) {
+  Loop version = RunLoop("/Q --version /S");
+  EXPECT_TRUE(version.result.help);
+  EXPECT_TRUE(version.result.version);
+  EXPECT_FALSE(version.settings.IncludeSubdirs);
+  EXPECT_TRUE(RunLoop("/F x --help").result.help);
+  EXPECT_FALSE(RunLoop("/F x --help").result.version);
+  for (const char* word : {"--help", "--version"}) {
+    Loop windows;
+    windows.result = RunSwitchLoop(GetCommandLine(word), false,
+                                   &windows.settings, &windows.log);
+    EXPECT_FALSE(windows.result.help) << word;
+  }
 }
 
 TEST(SwitchLoop, WildcardSyntaxErrorBreaksTheArgumentsLine) {

@@ -78,9 +78,18 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
   RunSettings settings;
   settings.QuietMode = false;
   window.outer_height_twips = kLoadedHeightTwips;
-  const SwitchLoopResult loop = RunSwitchLoop(words, &settings, &log);
+  // POSIX users type --help and --version by habit; on Windows they stay
+  // ordinary words.
+  const bool posix_words = platform.Separator() == '/';
+  const SwitchLoopResult loop =
+      RunSwitchLoop(words, posix_words, &settings, &log);
+  if (loop.version) {
+    platform.Print(std::string("agesweep ") + kVersion + "\n");
+    return RunOutcome{false, kExitOk};
+  }
   if (loop.help) return RunOutcome{true, kExitOk};
   log.Wrap();
+  if (loop.wildcard_syntax_error) platform.ReportError(kWildcardSyntaxError);
 
   if (loop.retired) {
     log.AppendLine(kRetiredSwitchText);

@@ -4,6 +4,9 @@
 struct Platform;
 struct WindowModel;
 
+// The program's version, as its version record also gives it.
+constexpr char kVersion[] = "2.00.0001";
+
 // Exit statuses of a run.
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;   // a deletion failed or the log was not written

@@ -194,6 +194,7 @@ TEST_F(RunTest, WildcardSyntaxErrorStillSweeps) {
   EXPECT_NE(std::string::npos,
             Log().find(std::string("Arguments:  /Q /F /data /W \r\n") +
                        kWildcardSyntaxError + "\r\n*.txt *.doc /L \r\n"));
+  EXPECT_EQ(std::vector<std::string>{kWildcardSyntaxError}, platform.errors);
 }
 
 TEST_F(RunTest, AnInterruptedRunLogsWhatItDidAndQuits) {
@@ -246,4 +247,15 @@ TEST_F(RunTest, TheLogGoesWhereAgesweepLogSays) {
             platform.files_written["/var/log/sweeps.log"].find(
                 "App Path: /opt/agesweep\r\n"));
   EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(RunTest, VersionPrintsAndEndsTheRunLikeHelp) {
+  platform.AddFile("/tmp/old.log", FakeFileTime(2000, 1, 1));
+  EXPECT_FALSE(Load("/Q /L --version /F /tmp"));
+  EXPECT_EQ(kExitOk, status);
+  EXPECT_EQ("agesweep 2.00.0001\n", platform.printed);
+  EXPECT_TRUE(platform.files_written.empty());
+  EXPECT_TRUE(platform.Find("/tmp/old.log"));
+  EXPECT_TRUE(Load("/Q --help"));
+  EXPECT_TRUE(platform.Find("/tmp/old.log"));
 }

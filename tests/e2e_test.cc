@@ -363,7 +363,7 @@ TEST_F(E2eTest, HelpPrintsTheWindowAndExits) {
                            "command line options can be used with "
                            "agesweep.exe\n\n/F folder  -- Selects"));
   EXPECT_NE(std::string::npos,
-            r.out.find("\n\t  w Weekday     ww Week of year     h Hour     m "
+            r.out.find("\n\t  w Weekday     ww Week of year     h Hour     n "
                        "Minute     s Second \n"));
   EXPECT_NE(std::string::npos,
             r.out.find("agesweep.exe /Q /F c:\\weblogs\\ /M w /T 4\n\nVisit "

@@ -31,7 +31,7 @@ const char kHelpText[] =
     "/M xx  - Multiplier - The interval argument may have one of the "
     "following values:\r\n"
     "\t  yyyy Year      q Quarter     m Month     y Day of year     d Day \r\n"
-    "\t  w Weekday     ww Week of year     h Hour     m Minute     s Second "
+    "\t  w Weekday     ww Week of year     h Hour     n Minute     s Second "
     "\r\n"
     "/S - Include Subdirectories.\r\n"
     "/T - Timeframe - a numeric value representing the interval. \r\n"
