@@ -203,9 +203,11 @@ void ApplyDefaults(RunSettings* settings, const std::string& temp) {
   if (settings->Folder.empty()) settings->Folder = temp;
   // Double quotes in the folder are kept: stripping them from a path split
   // at a space would sweep a different, existing folder.
-  if (settings->Interval.empty()) settings->Interval = "y";
+  // The defaults are moved in whole: assigning a literal into the empty
+  // string makes GCC 12 at -O3 see an overlapping copy that cannot happen.
+  if (settings->Interval.empty()) settings->Interval = std::string("y");
   if (settings->TimeFrame == 0) settings->TimeFrame = 20;
-  if (settings->Wildcard.empty()) settings->Wildcard = "*.*";
+  if (settings->Wildcard.empty()) settings->Wildcard = std::string("*.*");
   if (!settings->UseModifiedTime.has_value()) settings->UseModifiedTime = true;
 }
 

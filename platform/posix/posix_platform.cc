@@ -318,7 +318,7 @@ LocaleInfo PosixLocaleInfo() {
     if (locale_t loc = newlocale(LC_NUMERIC_MASK, "", nullptr)) {
       info.thousands_separator = nl_langinfo_l(THOUSEP, loc);
       info.decimal_separator = nl_langinfo_l(RADIXCHAR, loc);
-      if (info.decimal_separator.empty()) info.decimal_separator = ".";
+      if (info.decimal_separator.empty()) info.decimal_separator = std::string(".");
       freelocale(loc);
     }
   }
