@@ -32,7 +32,7 @@ struct FileTimes {
 };
 
 // One entry of a folder listing. `name` stays valid until the next call of
-// Listing::Next or Listing::OpenCurrentFolder on the same listing.
+// Listing::Next on the same listing.
 struct DirEntry {
   std::string_view name;
   bool is_dir = false;

@@ -77,7 +77,7 @@ class EntryReader {
   // Called while the walk goes down into a subfolder and this folder waits:
   // the records not yet read move to a buffer of their own size, so a deep
   // tree holds a few bytes per waiting folder instead of a whole buffer.
-  // Names returned so far are no longer valid.
+  // Names it returned before are no longer valid.
   void Park() {
     if (capacity_ < kBufferBytes) return;  // already small
     const size_t rest = end_ - pos_;
@@ -177,8 +177,11 @@ class PosixListing : public Listing {
     unsigned char type;
     std::string_view name;
     if (!reader_->Next(&name, &type)) return false;
-    current_ = name.data();  // NUL-terminated
-    entry->name = name;
+    // A copy of its own (its capacity is reused, so this seldom allocates):
+    // the reader's buffer may shrink while the walk is below this folder.
+    current_name_.assign(name);
+    current_ = current_name_.c_str();
+    entry->name = current_name_;
     entry->is_dir = IsDirectory(current_, type);
     return true;
   }
@@ -202,12 +205,7 @@ class PosixListing : public Listing {
       return nullptr;
     }
     std::unique_ptr<Listing> sub = Wrap(fd, device, trouble);
-    if (sub) {
-      // The current entry stays usable while its listing waits small.
-      current_name_ = current_;
-      current_ = current_name_.c_str();
-      reader_->Park();
-    }
+    if (sub) reader_->Park();
     return sub;
   }
 
@@ -278,7 +276,7 @@ class PosixListing : public Listing {
   int fd_;
   dev_t device_;  // every folder of the walk is on the top folder's device
   const char* current_ = "";
-  std::string current_name_;  // the current name once the buffer is parked
+  std::string current_name_;
 };
 
 }  // namespace
