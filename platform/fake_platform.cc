@@ -1,5 +1,7 @@
 #include "platform/fake_platform.h"
 
+#include <utility>
+
 namespace {
 
 FakeNode MakeDir(const std::string& name) {
@@ -38,12 +40,20 @@ FakeNode* Child(FakeNode& node, const std::string& name) {
 
 class FakeListing : public Listing {
  public:
-  FakeListing(FakeNode* folder, bool is_root)
-      : folder_(folder), is_root_(is_root) {}
+  FakeListing(FakePlatform& platform, FakeNode* folder, std::string path,
+              bool is_root)
+      : platform_(platform), folder_(folder), path_(std::move(path)),
+        is_root_(is_root) {}
 
   bool Next(DirEntry* entry) override {
-    if (pos_ >= folder_->children.size()) return false;
+    if (pos_ >= folder_->children.size()) {
+      platform_.Count(FakeCall::kNext, "");
+      return false;
+    }
+    const std::string path = path_ + folder_->children[pos_].name;
+    if (platform_.Count(FakeCall::kNext, path)) return false;
     const FakeNode& node = folder_->children[pos_++];
+    platform_.current_entry = path;
     entry->name = node.name;
     entry->is_dir = node.is_dir;
     return true;
@@ -51,22 +61,33 @@ class FakeListing : public Listing {
 
   std::unique_ptr<Listing> OpenCurrentFolder(std::string* trouble) override {
     FakeNode& node = folder_->children[pos_ - 1];
+    if (platform_.Count(FakeCall::kOpenSubfolder, CurrentPath())) {
+      if (platform_.fail_with_trouble) *trouble = kFakeFaultTrouble;
+      return nullptr;
+    }
     if (!node.open_trouble.empty()) {
       *trouble = node.open_trouble;
       return nullptr;
     }
     if (node.unlistable || node.is_link) return nullptr;
-    return std::make_unique<FakeListing>(&node, false);
+    return std::make_unique<FakeListing>(
+        platform_, &node, CurrentPath() + platform_.separator, false);
   }
 
   bool IsFileSystemRoot() override { return is_root_; }
 
   FileTimes ReadCurrentTimes() override {
+    if (platform_.Count(FakeCall::kReadTimes, CurrentPath())) return {};
     return folder_->children[pos_ - 1].times;
   }
 
   bool RemoveCurrent(int64_t* error_number, std::string* error_text) override {
     FakeNode& node = folder_->children[pos_ - 1];
+    if (platform_.Count(FakeCall::kRemove, CurrentPath())) {
+      *error_number = kFakeFaultErrorNumber;
+      *error_text = kFakeFaultText;
+      return false;
+    }
     if (node.delete_error != 0) {
       *error_number = node.delete_error;
       *error_text = "Permission denied";
@@ -78,12 +99,33 @@ class FakeListing : public Listing {
   }
 
  private:
+  std::string CurrentPath() const {
+    return path_ + folder_->children[pos_ - 1].name;
+  }
+
+  FakePlatform& platform_;
   FakeNode* folder_;
+  std::string path_;  // the folder text, ending in the separator
   bool is_root_;
   size_t pos_ = 0;
 };
 
 }  // namespace
+
+const char* FakeCallName(FakeCall call) {
+  switch (call) {
+    case FakeCall::kOpenFolder: return "open folder";
+    case FakeCall::kNext: return "next entry";
+    case FakeCall::kOpenSubfolder: return "open subfolder";
+    case FakeCall::kReadTimes: return "read times";
+    case FakeCall::kRemove: return "remove";
+    case FakeCall::kLogWrite: return "log write";
+    case FakeCall::kAsk: return "confirmation";
+    case FakeCall::kNow: return "now";
+    case FakeCall::kMonotonic: return "monotonic clock";
+  }
+  return "?";
+}
 
 FileTime FakeFileTime(int year, int month, int day, int hour, int minute,
                       int second) {
@@ -136,10 +178,27 @@ std::string FakePlatform::GetEnv(const std::string& name) {
   return it == env.end() ? "" : it->second;
 }
 
+bool FakePlatform::Count(FakeCall call, const std::string& path) {
+  const bool fail = calls.size() + 1 == fail_call;
+  calls.push_back(FakeCallRecord{call, path, fail});
+  return fail;
+}
+
+CivilTime FakePlatform::Now() {
+  if (Count(FakeCall::kNow, current_entry))
+    return fail_into_future ? CivilTime{9999, 12, 31, 23, 59, 59}
+                            : CivilTime{1601, 1, 1, 0, 0, 0};
+  return now;
+}
+
 double FakePlatform::MonotonicSeconds() {
-  if (ticks.empty()) return 0;
-  const double t = ticks[std::min(tick_index_, ticks.size() - 1)];
-  ++tick_index_;
+  double t = 0;
+  if (!ticks.empty()) {
+    t = ticks[std::min(tick_index_, ticks.size() - 1)];
+    ++tick_index_;
+  }
+  if (Count(FakeCall::kMonotonic, current_entry)) t = last_tick_ - 3600;
+  last_tick_ = t;
   return t;
 }
 
@@ -153,6 +212,10 @@ bool FakePlatform::ToLocal(FileTime time, CivilTime* local) {
 std::unique_ptr<Listing> FakePlatform::OpenFolder(const std::string& path,
                                                   std::string* reason) {
   // Folder texts are absolute in the fake; the root is the separator alone.
+  if (Count(FakeCall::kOpenFolder, path)) {
+    *reason = kFakeFaultText;
+    return nullptr;
+  }
   FakeNode* node =
       path.empty() || path[0] != separator ? nullptr : Find(path);
   if (!node) {
@@ -167,11 +230,17 @@ std::unique_ptr<Listing> FakePlatform::OpenFolder(const std::string& path,
     *reason = "Permission denied";
     return nullptr;
   }
-  return std::make_unique<FakeListing>(node, node == &root);
+  std::string folder = path;
+  if (folder.back() != separator) folder += separator;
+  return std::make_unique<FakeListing>(*this, node, folder, node == &root);
 }
 
 bool FakePlatform::AppendToFile(const std::string& path, std::string_view text,
                                 std::string* reason) {
+  if (Count(FakeCall::kLogWrite, path)) {
+    *reason = kFakeFaultText;
+    return false;
+  }
   if (log_write_fails) {
     *reason = "Read-only file system";
     return false;
@@ -183,6 +252,7 @@ bool FakePlatform::AppendToFile(const std::string& path, std::string_view text,
 bool FakePlatform::AskYesNo(const std::string& title,
                             const std::string& prompt) {
   prompts.push_back(title + ": " + prompt);
+  if (Count(FakeCall::kAsk, current_entry)) return false;
   if (signal_at_prompt != 0) {
     interrupt_signal = signal_at_prompt;
     signal_at_prompt = 0;

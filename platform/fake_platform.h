@@ -20,6 +20,36 @@ struct FakeNode {
   int delete_error = 0;            // non-zero: deletion fails with this
 };
 
+// The platform calls a run makes that fault injection numbers, in the order
+// they are made: every call of these kinds counts, failed or not.
+enum class FakeCall {
+  kOpenFolder,     // Platform::OpenFolder
+  kNext,           // Listing::Next
+  kOpenSubfolder,  // Listing::OpenCurrentFolder
+  kReadTimes,      // Listing::ReadCurrentTimes
+  kRemove,         // Listing::RemoveCurrent
+  kLogWrite,       // Platform::AppendToFile
+  kAsk,            // Platform::AskYesNo
+  kNow,            // Platform::Now
+  kMonotonic,      // Platform::MonotonicSeconds
+};
+const char* FakeCallName(FakeCall call);
+
+// One numbered call. `path` is the folder opened, the entry acted on (for
+// Next the entry it moved to, empty when the folder had no more) or the log
+// file; for the confirmation and the clock it is the last entry listed, the
+// one the walk is at.
+struct FakeCallRecord {
+  FakeCall call;
+  std::string path;
+  bool injected = false;  // the call failed because fail_call named it
+};
+
+// What an injected failure answers where the call has an error to give.
+constexpr int kFakeFaultErrorNumber = 5;
+constexpr char kFakeFaultText[] = "Input/output error";
+constexpr char kFakeFaultTrouble[] = "Too many open files";
+
 // A UTC file time of a calendar date and time.
 FileTime FakeFileTime(int year, int month, int day, int hour = 0,
                       int minute = 0, int second = 0);
@@ -38,7 +68,7 @@ struct FakePlatform : Platform {
   std::string GetEnv(const std::string& name) override;
   std::string ProgramFolder() override { return program_folder; }
   char Separator() override { return separator; }
-  CivilTime Now() override { return now; }
+  CivilTime Now() override;
   double MonotonicSeconds() override;
   bool ToLocal(FileTime time, CivilTime* local) override;
   LocaleInfo Locale() override { return locale; }
@@ -72,6 +102,19 @@ struct FakePlatform : Platform {
   // A signal that arrives while the first prompt waits (answered No).
   int signal_at_prompt = 0;
 
+  // Fault injection: the call numbered `fail_call` (from 1, in `calls`)
+  // fails; 0 fails none. Opening a folder gives null with a reason, Next
+  // ends the listing, opening a subfolder gives null (with the trouble text
+  // when `fail_with_trouble`), reading times gives invalid times, removing
+  // gives an error, the log write a reason, the confirmation No, Now a time
+  // centuries back (ahead when `fail_into_future`) and MonotonicSeconds an
+  // hour less than the time before it.
+  size_t fail_call = 0;
+  bool fail_with_trouble = false;
+  bool fail_into_future = false;
+  // Numbers a call and records it; true when it is the one to fail.
+  bool Count(FakeCall call, const std::string& path);
+
   // What happened.
   FakeNode root;
   std::map<std::string, std::string> files_written;
@@ -79,7 +122,10 @@ struct FakePlatform : Platform {
   std::vector<std::string> errors;
   std::string printed;
   int windows_shown = 0;
+  std::vector<FakeCallRecord> calls;
+  std::string current_entry;  // the path of the entry Next moved to last
 
  private:
   size_t tick_index_ = 0;
+  double last_tick_ = 0;
 };
