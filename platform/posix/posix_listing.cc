@@ -177,11 +177,16 @@ class PosixListing : public Listing {
     unsigned char type;
     std::string_view name;
     if (!reader_->Next(&name, &type)) return false;
-    // A copy of its own (its capacity is reused, so this seldom allocates):
-    // the reader's buffer may shrink while the walk is below this folder.
-    current_name_.assign(name);
-    current_ = current_name_.c_str();
-    entry->name = current_name_;
+    // A copy of its own, in a buffer that only ever grows: the reader's
+    // buffer may shrink while the walk is below this folder.
+    if (name.size() >= name_capacity_) {
+      name_capacity_ = name.size() + 64;
+      name_.reset(new char[name_capacity_]);
+    }
+    std::memcpy(name_.get(), name.data(), name.size());
+    name_[name.size()] = '\0';
+    current_ = name_.get();
+    entry->name = std::string_view(current_, name.size());
     entry->is_dir = IsDirectory(current_, type);
     return true;
   }
@@ -275,8 +280,9 @@ class PosixListing : public Listing {
   std::unique_ptr<EntryReader> reader_;
   int fd_;
   dev_t device_;  // every folder of the walk is on the top folder's device
-  const char* current_ = "";
-  std::string current_name_;
+  const char* current_ = "";  // the current entry's name, NUL-terminated
+  std::unique_ptr<char[]> name_;
+  size_t name_capacity_ = 0;
 };
 
 }  // namespace
