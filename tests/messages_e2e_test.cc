@@ -1,0 +1,195 @@
+// End-to-end runs checking what the program says to the person running it:
+// on stderr (folders it cannot list, deletions that failed, questions) and
+// on stdout (help and version).
+#include <stdlib.h>
+#include <termios.h>
+
+#include "tests/e2e_support.h"
+
+namespace {
+
+using MessagesE2eTest = E2eTest;
+
+const char kPrompt[] = "Confirm Delete: Are you sure you want to delete ";
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace
+
+TEST_F(MessagesE2eTest, TopFolderThatCannotBeListedIsSaid) {
+  File("afile", 400);
+  File("my/a.log", 400);
+  File("my dir/b.log", 400);
+  fs::create_directory(tree_ / "locked");
+  chmod((tree_ / "locked").c_str(), 0);
+  struct Case {
+    std::string given;   // the /F word
+    std::string folder;  // the folder the run reads from it
+    const char* reason;
+    bool as_nobody;
+  };
+  const Case cases[] = {
+      {T() + "/missing", T() + "/missing", "No such file or directory", false},
+      {T() + "/afile", T() + "/afile", "Not a directory", false},
+      {T() + "/locked", T() + "/locked", "Permission denied", true},
+      // Split at its space, the folder is the first half, quote and all.
+      {T() + "/my dir", "\"" + T() + "/my", "No such file or directory", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.given);
+    fs::remove(bin_ / "agesweep.log");
+    const Result r =
+        Run({"/Q", "/L", "/F", c.given, "/M", "d", "/T", "30"}, "", c.as_nobody);
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("agesweep: cannot list folder " + c.folder + "/: " + c.reason + "\n",
+              r.err);
+    const std::string log = Log();
+    EXPECT_EQ("0", LogValue(log, "Searched: "));
+    EXPECT_EQ("0", LogValue(log, "Found: "));
+    EXPECT_NE(std::string::npos, log.find("\r\nDone: "));
+  }
+  chmod((tree_ / "locked").c_str(), 0755);
+  EXPECT_EQ(Names({"afile", "my dir/b.log", "my/a.log"}), Remaining());
+}
+
+TEST_F(MessagesE2eTest, FailedDeletionIsSaidUnlistableSubfolderIsNot) {
+  File("ok.log", 400);
+  File("locked/inner.log", 400);
+  File("readonly/stuck.log", 400);
+  chmod((tree_ / "locked").c_str(), 0);
+  chmod((tree_ / "readonly").c_str(), 0555);
+  chmod(tree_.c_str(), 0777);
+  const std::vector<std::string> args = {"/Q", "/S", "/L", "/F", T(),
+                                         "/M", "d",  "/T", "30"};
+  Result r = Run(args, "", true);
+  EXPECT_EQ(1, r.status);
+  EXPECT_EQ("agesweep: cannot delete " + T() +
+                "/readonly/stuck.log: Permission denied\n",
+            r.err);
+  EXPECT_NE(std::string::npos,
+            Log().find("\r\nError: 13: Permission denied\r\nFile:  " + T() +
+                       "/readonly/stuck.log\r\n"));
+  chmod((tree_ / "readonly").c_str(), 0777);
+  r = Run(args, "", true);
+  EXPECT_EQ(0, r.status);
+  EXPECT_EQ("", r.err);
+  chmod((tree_ / "locked").c_str(), 0755);
+  EXPECT_EQ(Names({"locked/inner.log"}), Remaining());
+}
+
+TEST_F(MessagesE2eTest, QuestionsAndTheWildcardErrorGoToStderr) {
+  File("a.log", 400);
+  File("b.log", 400);
+  File("c.log", 400);
+  // No answers: one question per due file, each on a line of its own.
+  Result r = Run({"/F", T(), "/M", "d", "/T", "30"});
+  EXPECT_EQ(0, r.status);
+  Names lines = Lines(r.err);
+  std::sort(lines.begin(), lines.end());
+  Names expected;
+  for (const char* name : {"a.log", "b.log", "c.log"})
+    expected.push_back(kPrompt + T() + "/" + name + " [Y/n] ");
+  EXPECT_EQ(expected, lines);
+  EXPECT_TRUE(r.err.ends_with('\n'));
+  EXPECT_EQ(3u, Remaining().size());
+
+  // An unclear answer is asked again.
+  r = Run({"/F", T(), "/W", "a.log", "/M", "d", "/T", "30"}, "maybe\ny\n");
+  const std::string question = kPrompt + T() + "/a.log [Y/n] ";
+  EXPECT_EQ(question + "Please answer y or n.\n" + question, r.err);
+  EXPECT_EQ(Names({"b.log", "c.log"}), Remaining());
+
+  // Patterns written with spaces: said, and the run goes on with the first.
+  File("d.gz", 400);
+  r = Run({"/Q", "/W", "*.log", "*.gz", "/F", T(), "/M", "d", "/T", "30"});
+  EXPECT_EQ(0, r.status);
+  EXPECT_EQ(
+      "Error: Do not put anything other than a semicolons between wildcards. "
+      "No spaces allowed. (When using multiple wildcards, use the following "
+      "syntax: /W *.ppt;*.htm;?testfile.txt;*.doc)\n",
+      r.err);
+  EXPECT_EQ(Names({"d.gz"}), Remaining());
+}
+
+TEST_F(MessagesE2eTest, HelpAndVersionWordsSweepNothing) {
+  temp_dir_for_default_ = T();  // a run that swept would empty the tree
+  File("a.log", 400);
+  std::vector<std::string> args = {"/Q", "/L"};
+  args.resize(19, "ignored");
+  args.push_back("--help");  // the last of the 20 words read
+  Result r = Run(args, "\n");
+  EXPECT_EQ(0, r.status);
+  EXPECT_EQ(0u, r.out.find("Age Sweeper  (agesweep.exe)\n"));
+  // The help text's line 8 (it starts below the caption and a blank line).
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_GT(lines.size(), 9u);
+  EXPECT_EQ("The following command line options can be used with agesweep.exe",
+            lines[2]);
+  EXPECT_EQ(
+      "\t  w Weekday     ww Week of year     h Hour     n Minute     s Second ",
+      lines[9]);
+  EXPECT_EQ(Names({"a.log"}), Remaining());
+  EXPECT_FALSE(fs::exists(bin_ / "agesweep.log"));
+
+  r = Run({"/Q", "/L", "--version"});
+  EXPECT_EQ(0, r.status);
+  EXPECT_EQ("agesweep 2.00.0001\n", r.out);
+  EXPECT_EQ("", r.err);
+  EXPECT_EQ(Names({"a.log"}), Remaining());
+  EXPECT_FALSE(fs::exists(bin_ / "agesweep.log"));
+
+  // Help not on a terminal waits for no key, though stdin stays open.
+  RunOptions o;
+  o.keep_stdin_open = true;
+  Child c = Start({"/?"}, o);
+  std::string err;
+  ReadErrUntil(c, "", &err);  // to the run's end
+  r = Finish(c, err);
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(0, r.status);
+  EXPECT_NE(std::string::npos, r.out.find("\n[ Close ]\n"));
+}
+
+TEST_F(MessagesE2eTest, HelpOnATerminalClosesWithQOrEsc) {
+  for (const char* key : {"q", "Q", "\x1b"}) {
+    SCOPED_TRACE(key[0]);
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+      GTEST_SKIP() << "no pseudo-terminal";
+    const std::string terminal = ptsname(master);
+    std::vector<std::string> argv_text = CommandLine({"/?"});
+    std::vector<std::string> env_text = {"TZ=UTC", "LC_ALL=C"};
+    const std::vector<char*> argv = Pointers(argv_text);
+    const std::vector<char*> envp = Pointers(env_text);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      setsid();
+      const int fd = open(terminal.c_str(), O_RDWR);
+      dup2(fd, 0);
+      dup2(fd, 1);
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+    // The key is sent once the help is shown and the terminal is raw, so
+    // that it is read as one key and not kept for a line.
+    Child c{pid, -1, master};
+    std::string screen;
+    EXPECT_TRUE(ReadErrUntil(c, "[ Close ]", &screen)) << screen;
+    struct termios mode;
+    for (int i = 0; i < kHangSeconds * 100 && tcgetattr(master, &mode) == 0 &&
+                    (mode.c_lflag & ICANON);
+         ++i)
+      usleep(10000);
+    ASSERT_EQ(1, write(master, key, 1));
+    c.err = -1;
+    const Result r = Finish(c);
+    close(master);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(0, r.status);
+  }
+}
