@@ -3,6 +3,13 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WIN_BUILD ?= build-win
+# Release builds for installing and for the packages: warnings do not stop
+# them, as in any user's or distribution's build.
+RELEASE_BUILD ?= build-release
+DEB_BUILD ?= build-deb
+WIN_RELEASE_BUILD ?= build-win-release
+PREFIX ?= /usr/local
+DESTDIR ?=
 MINGW_CXX ?= x86_64-w64-mingw32-g++
 WINE ?= /usr/lib/wine/wine64
 # The builds made here hold the code to its warnings; a plain CMake build
@@ -11,18 +18,26 @@ WERROR = -DAGESWEEP_WERROR=ON
 WIN_CONFIGURE = cmake -S . -B $(WIN_BUILD) $(WERROR) \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
 
-.PHONY: all build run test test-unit test-asan clean windows test-windows \
-  test-windows-if-available bench bench-quick
+CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR) >/dev/null
+
+.PHONY: all build program run test test-unit test-asan clean windows \
+  test-windows test-windows-if-available bench bench-quick install deb \
+  windows-zip
 
 all: build
 
 build:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR) >/dev/null
+	$(CONFIGURE)
 	cmake --build $(BUILD) -j $(JOBS)
+
+# The program alone, without the tests.
+program:
+	$(CONFIGURE)
+	cmake --build $(BUILD) -j $(JOBS) --target agesweep
 
 # make run ARGS='/Q /F /tmp/logs /M d /T 7 /L'
 # Without ARGS: a logged quiet run on a sample folder made inside $(BUILD).
-run: build
+run: program
 ifeq ($(strip $(ARGS)),)
 	sh tools/demo.sh $(BUILD)
 else
@@ -70,5 +85,21 @@ bench: build
 bench-quick: build
 	bash bench/run.sh --quick --build $(BUILD)
 
+# make install PREFIX=/opt/agesweep [DESTDIR=/tmp/stage]: bin/agesweep and
+# share/man/man1/agesweep.1 under PREFIX.
+install:
+	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DAGESWEEP_TESTS=OFF >/dev/null
+	cmake --build $(RELEASE_BUILD) -j $(JOBS) --target agesweep
+	DESTDIR="$(DESTDIR)" cmake --install $(RELEASE_BUILD) --prefix "$(PREFIX)"
+
+# $(DEB_BUILD)/agesweep_*.deb, built with Debian's compiler flags.
+deb:
+	bash tools/build_deb.sh $(DEB_BUILD)
+
+# $(WIN_RELEASE_BUILD)/agesweep-*-win64.zip: agesweep.exe and its notes.
+windows-zip:
+	bash tools/make_windows_zip.sh $(WIN_RELEASE_BUILD)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) $(RELEASE_BUILD) $(DEB_BUILD) \
+	  $(WIN_RELEASE_BUILD)
