@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Cross-builds agesweep.exe in Release with MinGW-w64 and packs it with its
+# notes into BUILD_DIR/agesweep-VERSION-win64.zip (default BUILD_DIR:
+# build-win-release); prints the zip's path.
+#   bash tools/make_windows_zip.sh [BUILD_DIR]
+# The zip holds one folder, agesweep-VERSION-win64, with agesweep.exe,
+# README.md, LICENSE.txt and WINDOWS.txt; the text files get CR LF line ends,
+# and every entry the release date, so the same sources give the same zip.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-win-release}
+jobs=$(nproc 2>/dev/null || echo 2)
+version=$(sed -n 's/^set(AGESWEEP_VERSION \([^)]*\)).*/\1/p' CMakeLists.txt)
+[ -n "$version" ] || { echo "make_windows_zip.sh: no AGESWEEP_VERSION in CMakeLists.txt" >&2; exit 1; }
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DAGESWEEP_TESTS=OFF \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+cmake --build "$build" -j "$jobs" --target agesweep
+
+zip=$build/agesweep-$version-win64.zip
+python3 - "$zip" "agesweep-$version-win64" "$build/agesweep.exe" <<'PY'
+import sys
+import zipfile
+
+zip_path, folder, exe = sys.argv[1:4]
+stamp = (2026, 12, 7, 0, 0, 0)
+texts = [("README.md", "README.md"), ("LICENSE", "LICENSE.txt"),
+         ("doc/WINDOWS.txt", "WINDOWS.txt")]
+
+
+def add(archive, name, data, mode):
+    info = zipfile.ZipInfo(f"{folder}/{name}", date_time=stamp)
+    info.compress_type = zipfile.ZIP_DEFLATED
+    info.external_attr = mode << 16
+    archive.writestr(info, data)
+
+
+with zipfile.ZipFile(zip_path + ".part", "w") as archive:
+    with open(exe, "rb") as f:
+        add(archive, "agesweep.exe", f.read(), 0o100755)
+    for source, name in texts:
+        with open(source, "rb") as f:
+            text = f.read().replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
+        add(archive, name, text, 0o100644)
+PY
+mv "$zip.part" "$zip"
+echo "$zip"
