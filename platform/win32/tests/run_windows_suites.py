@@ -8,6 +8,8 @@ portable unit tests and the Windows unit tests (cross-built GoogleTest
 programs), the window tests (agesweep_ui_tests.exe, which also takes the
 screenshot BUILD_DIR/help-window.png), and the end-to-end runs of
 agesweep.exe in e2e_test.py. Ends with the line "N passed, N failed".
+What Wine itself says (its start-up and shutdown messages, the test
+programs' stderr) goes to BUILD_DIR/wine-output.log, named on failure.
 """
 import os
 import re
@@ -66,8 +68,9 @@ GTEST_COUNTS = {
 }
 
 
-def run_gtest(build, env, exe, extra_env=None):
-    """Runs one GoogleTest program; returns (passed, failed, skipped)."""
+def run_gtest(build, env, exe, noise, extra_env=None):
+    """Runs one GoogleTest program; returns (passed, failed, skipped).
+    Its stderr, where Wine's own messages land, is appended to `noise`."""
     log_path = os.path.join(build, "test-logs", exe + ".log")
     run_env = dict(env, **(extra_env or {}))
     try:
@@ -75,10 +78,15 @@ def run_gtest(build, env, exe, extra_env=None):
                               stdin=subprocess.DEVNULL, capture_output=True,
                               timeout=SUITE_TIMEOUT, cwd=build)
         output = done.stdout.decode("utf-8", "replace")
+        errors = done.stderr or b""
         status = done.returncode
     except subprocess.TimeoutExpired as e:
         output = (e.stdout or b"").decode("utf-8", "replace") + "\n(timed out)\n"
+        errors = e.stderr or b""
         status = -1
+    noise.write(f"--- {exe} (stderr) ---\n".encode())
+    noise.write(errors)
+    noise.flush()
     with open(log_path, "w") as f:
         f.write(output)
     counts = {k: sum(int(n) for n in r.findall(output))
@@ -145,6 +153,9 @@ def main():
         if not os.path.exists(tool):
             sys.exit(f"missing {tool}: install wine64 and xvfb")
     os.makedirs(os.path.join(build, "test-logs"), exist_ok=True)
+    noise_path = os.path.join(build, "wine-output.log")
+    noise = open(noise_path, "wb")
+    quiet = {"stdin": subprocess.DEVNULL, "stdout": noise, "stderr": noise}
     # A prefix of its own for every run, so that nothing carries over from
     # an earlier run or from the user's ~/.wine.
     scratch = tempfile.mkdtemp(prefix="agesweep-wine-")
@@ -156,25 +167,25 @@ def main():
     try:
         started = time.monotonic()
         # One server for the whole run instead of one per program.
-        subprocess.run([wineserver, "-p"], env=env, timeout=60)
+        # Its messages, also those it writes when the prefix is removed
+        # under it at the end, go to the noise file.
+        subprocess.run([wineserver, "-p"], env=env, timeout=60, **quiet)
         subprocess.run([WINE, "wineboot", "-i"], env=env, timeout=SUITE_TIMEOUT,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+                       **quiet)
         # No window manager runs on the private display: Wine then draws the
         # windows' captions and borders itself, so the screenshot shows them.
         subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\X11 Driver",
                         "/v", "Managed", "/t", "REG_SZ", "/d", "N", "/f"],
-                       env=env, timeout=SUITE_TIMEOUT, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                       env=env, timeout=SUITE_TIMEOUT, **quiet)
         print(f"Wine prefix ready in {time.monotonic() - started:.0f} s "
               f"(display {env['DISPLAY']})")
 
         suites = [
-            lambda: run_gtest(build, env, "agesweep_tests.exe"),
+            lambda: run_gtest(build, env, "agesweep_tests.exe", noise),
             # The time-zone tests expect a zone with daylight saving.
-            lambda: run_gtest(build, env, "agesweep_win32_tests.exe",
+            lambda: run_gtest(build, env, "agesweep_win32_tests.exe", noise,
                               {"TZ": "America/New_York"}),
-            lambda: run_gtest(build, env, "agesweep_ui_tests.exe"),
+            lambda: run_gtest(build, env, "agesweep_ui_tests.exe", noise),
             lambda: run_end_to_end(build, env),
         ]
         for suite in suites:
@@ -187,15 +198,18 @@ def main():
             os.remove(bmp)
             print("screenshot: " + os.path.join(build, "help-window.png"))
     finally:
-        subprocess.run([wineserver, "-k"], env=env, timeout=60)
+        subprocess.run([wineserver, "-k"], env=env, timeout=60, **quiet)
         xvfb.terminate()
         xvfb.wait(timeout=30)
         shutil.rmtree(scratch, ignore_errors=True)
+        noise.close()
 
     passed, failed, skipped = totals
     line = f"{passed} passed, {failed} failed"
     if skipped:
         line += f", {skipped} skipped"
+    if failed:
+        print(f"Wine's own messages: {noise_path}")
     print(line)
     sys.exit(1 if failed else 0)
 
