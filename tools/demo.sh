@@ -1,11 +1,14 @@
 #!/bin/sh
 # A safe first run: builds a sample folder inside the build folder, sweeps it
 # with a logged quiet run, and prints the log block the run wrote. It touches
-# nothing outside "$1/demo" and "$1/agesweep.log".
+# nothing outside "$1/demo" and "$1/agesweep.log": the log is placed there by
+# AGESWEEP_LOG, whatever the caller's environment says.
 set -eu
 build=${1:-build}
 demo="$build/demo"
 log="$build/agesweep.log"
+AGESWEEP_LOG=$log
+export AGESWEEP_LOG
 
 rm -rf "$demo"
 mkdir -p "$demo/old-logs" "$demo/.cache"
@@ -24,7 +27,11 @@ echo "Sample folder $demo before the sweep:"
 before=0
 [ -f "$log" ] && before=$(wc -c < "$log")
 echo
-echo "Running: $build/agesweep /Q /S /L /F $demo /W *.log /M d /T 30"
+echo "Preview (answers from /dev/null are No, so nothing is deleted):"
+echo "Running: $build/agesweep /S /F $demo /W *.log /M d /T 30 </dev/null"
+"$build/agesweep" /S /F "$demo" /W '*.log' /M d /T 30 </dev/null 2>&1 | sed 's/^/  /'
+echo
+echo "Running: AGESWEEP_LOG=$log $build/agesweep /Q /S /L /F $demo /W *.log /M d /T 30"
 "$build/agesweep" /Q /S /L /F "$demo" /W '*.log' /M d /T 30
 echo
 echo "Log block appended to $log:"
