@@ -19,9 +19,11 @@ done
 # CPPFLAGS, so they join CXXFLAGS; the flags are given as cache values so
 # that they take effect in an existing build folder too.
 eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
+# AGESWEEP_CMAKE_ARGS adds settings (CI: -DAGESWEEP_WERROR=ON).
+# shellcheck disable=SC2086
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DAGESWEEP_TESTS=OFF \
   "-DCMAKE_CXX_FLAGS=${CPPFLAGS:-} ${CXXFLAGS:-}" \
-  "-DCMAKE_EXE_LINKER_FLAGS=${LDFLAGS:-}" >/dev/null
+  "-DCMAKE_EXE_LINKER_FLAGS=${LDFLAGS:-}" ${AGESWEEP_CMAKE_ARGS:-} >/dev/null
 cmake --build "$build" -j "$jobs" --target agesweep
 rm -f "$build"/agesweep_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)

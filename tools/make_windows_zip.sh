@@ -13,8 +13,11 @@ jobs=$(nproc 2>/dev/null || echo 2)
 version=$(sed -n 's/^set(AGESWEEP_VERSION \([^)]*\)).*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || { echo "make_windows_zip.sh: no AGESWEEP_VERSION in CMakeLists.txt" >&2; exit 1; }
 
+# AGESWEEP_CMAKE_ARGS adds settings (CI: -DAGESWEEP_WERROR=ON).
+# shellcheck disable=SC2086
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DAGESWEEP_TESTS=OFF \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+  --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  ${AGESWEEP_CMAKE_ARGS:-} >/dev/null
 cmake --build "$build" -j "$jobs" --target agesweep
 
 zip=$build/agesweep-$version-win64.zip
