@@ -147,7 +147,8 @@ void Check(const Tree& tree, bool quiet, bool log, size_t fault, bool variant,
   // A file whose times could not be read, whose age test saw the clock
   // far back, or that was not confirmed, is not due whatever the tree says.
   Paths allowed = tree.due;
-  if (made_due) allowed.insert(concerned);
+  if (made_due)
+    allowed.insert(concerned);
   else if (fault && calls[fault - 1].call != FakeCall::kRemove)
     allowed.erase(concerned);
 
@@ -227,8 +228,7 @@ void Check(const Tree& tree, bool quiet, bool log, size_t fault, bool variant,
                   "\r\nFound: " + std::to_string(found) + "\r\n"));
   }
 
-  const bool failed = deletion_failed || log_failed || top_failed ||
-                      trouble;
+  const bool failed = deletion_failed || log_failed || top_failed || trouble;
   EXPECT_EQ(failed ? kExitFailed : kExitOk, run.status);
 }
 
@@ -249,7 +249,8 @@ TEST(FaultInjection, EveryCallOfARunFailingInTurnKeepsTheInvariants) {
           for (const FakeCallRecord& c : clean_run.platform->calls)
             if (c.call == FakeCall::kRemove) attempted.insert(c.path);
           EXPECT_EQ(tree.due, attempted);
-          Check(tree, quiet, log, 0, false, clean_run, clean_run.platform->calls);
+          Check(tree, quiet, log, 0, false, clean_run,
+                clean_run.platform->calls);
         }
         const std::vector<FakeCallRecord>& clean = clean_run.platform->calls;
         ++configurations;
@@ -277,7 +278,8 @@ TEST(FaultInjection, EveryCallOfARunFailingInTurnKeepsTheInvariants) {
   std::cout << "[ coverage ] " << configurations << " configurations, "
             << positions << " call positions, " << runs
             << " runs with one failing call\n";
-  testing::Test::RecordProperty("configurations", static_cast<int>(configurations));
+  testing::Test::RecordProperty("configurations",
+                                static_cast<int>(configurations));
   testing::Test::RecordProperty("positions", static_cast<int>(positions));
   testing::Test::RecordProperty("runs", static_cast<int>(runs));
 }
