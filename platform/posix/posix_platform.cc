@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -43,21 +44,39 @@ void InstallSignalHandlers() {
 
 // Reads one answer line from stdin, byte by byte so that nothing meant for
 // a later prompt is taken. False at end of input, on a read error and on an
-// interruption.
+// interruption. The stop signals are held back except while ppoll waits, so
+// one that arrives just before the wait still ends it instead of leaving
+// the run waiting for an answer.
 bool ReadAnswerLine(std::string* line) {
   line->clear();
+  sigset_t stop, saved;
+  sigemptyset(&stop);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stop, signal);
+  sigprocmask(SIG_BLOCK, &stop, &saved);
+  bool answered = false;
   for (;;) {
+    if (g_interrupt_signal != 0) break;
+    struct pollfd input = {STDIN_FILENO, POLLIN, 0};
+    const int ready = ppoll(&input, 1, nullptr, &saved);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0 || (input.revents & POLLNVAL)) break;
     char c;
     const ssize_t n = read(STDIN_FILENO, &c, 1);
     if (n == 1) {
-      if (c == '\n') return true;
+      if (c == '\n') {
+        answered = true;
+        break;
+      }
       line->push_back(c);
       continue;
     }
-    if (n < 0 && errno == EINTR && g_interrupt_signal == 0) continue;
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     // A last line without its line end still counts.
-    return n == 0 && !line->empty();
+    answered = n == 0 && !line->empty();
+    break;
   }
+  sigprocmask(SIG_SETMASK, &saved, nullptr);
+  return answered && g_interrupt_signal == 0;
 }
 
 std::string LowerAscii(std::string s) {
