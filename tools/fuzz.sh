@@ -14,7 +14,7 @@
 set -eu
 
 cd "$(dirname "$0")/.."
-ALL_TARGETS="fuzz_wildcard fuzz_intervals"
+ALL_TARGETS="fuzz_wildcard fuzz_intervals fuzz_run"
 BUILD=${FUZZ_BUILD:-build-fuzz}
 
 # The longest input worth trying: each target reads a bounded input.
@@ -22,6 +22,7 @@ max_len() {
   case $1 in
     fuzz_wildcard) echo 256 ;;   # a list, a NUL byte and a name
     fuzz_intervals) echo 40 ;;   # 29 bytes of times and up to 8 of code text
+    fuzz_run) echo 512 ;;        # an argument text, a NUL byte and answers
     *) echo 4096 ;;
   esac
 }
