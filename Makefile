@@ -24,7 +24,7 @@ CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR) >
 
 .PHONY: all build program run test test-unit test-asan clean windows \
   test-windows test-windows-if-available bench bench-quick install deb \
-  windows-zip
+  windows-zip fuzz
 
 all: build
 
@@ -87,6 +87,11 @@ bench: build
 bench-quick: build
 	bash bench/run.sh --quick --build $(BUILD)
 
+# The libFuzzer targets (fuzz/, clang only), each for 10 minutes; CI runs
+# them for a minute each (tools/fuzz.sh SECONDS).
+fuzz:
+	sh tools/fuzz.sh 600
+
 # make install PREFIX=/opt/agesweep [DESTDIR=/tmp/stage]: bin/agesweep and
 # share/man/man1/agesweep.1 under PREFIX.
 install:
@@ -104,4 +109,4 @@ windows-zip:
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) $(RELEASE_BUILD) $(DEB_BUILD) \
-	  $(WIN_RELEASE_BUILD)
+	  $(WIN_RELEASE_BUILD) build-fuzz
