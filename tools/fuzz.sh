@@ -80,7 +80,7 @@ main() {
     else
       status=1
       echo "   $t: FINDING (libFuzzer exit status $rc)"
-      grep -a -E 'ERROR|mismatch|intervals:|calendar:|civil time:|Parse|SUMMARY' "$log" \
+      grep -a -E 'ERROR|mismatch|^(patterns|name) |intervals:|calendar:|civil time:|Parse|SUMMARY' "$log" \
         | head -n 20 | sed 's/^/   /'
       for a in "$work"/artifacts/*; do
         [ -e "$a" ] && echo "   input: $a" && od -A d -t x1z "$a" | head -n 20 | sed 's/^/     /'
