@@ -9,8 +9,6 @@
 #   tools/fuzz.sh SECONDS [TARGET...]    (default: every target)
 #
 # FUZZ_BUILD names another build folder; JOBS sets the build's parallelism.
-# AGESWEEP_FUZZ_SKIP_SURROGATES=1 makes fuzz_wildcard leave out inputs with
-# an encoded surrogate (see fuzz/wildcard_fuzz.cc).
 set -eu
 
 # All in one function, read whole before it runs: an edit to this file during
