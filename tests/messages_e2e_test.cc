@@ -57,31 +57,6 @@ TEST_F(MessagesE2eTest, TopFolderThatCannotBeListedIsSaid) {
   EXPECT_EQ(Names({"afile", "my dir/b.log", "my/a.log"}), Remaining());
 }
 
-TEST_F(MessagesE2eTest, FailedDeletionIsSaidUnlistableSubfolderIsNot) {
-  File("ok.log", 400);
-  File("locked/inner.log", 400);
-  File("readonly/stuck.log", 400);
-  chmod((tree_ / "locked").c_str(), 0);
-  chmod((tree_ / "readonly").c_str(), 0555);
-  chmod(tree_.c_str(), 0777);
-  const std::vector<std::string> args = {"/Q", "/S", "/L", "/F", T(),
-                                         "/M", "d",  "/T", "30"};
-  Result r = Run(args, "", true);
-  EXPECT_EQ(1, r.status);
-  EXPECT_EQ("agesweep: cannot delete " + T() +
-                "/readonly/stuck.log: Permission denied\n",
-            r.err);
-  EXPECT_NE(std::string::npos,
-            Log().find("\r\nError: 13: Permission denied\r\nFile:  " + T() +
-                       "/readonly/stuck.log\r\n"));
-  chmod((tree_ / "readonly").c_str(), 0777);
-  r = Run(args, "", true);
-  EXPECT_EQ(0, r.status);
-  EXPECT_EQ("", r.err);
-  chmod((tree_ / "locked").c_str(), 0755);
-  EXPECT_EQ(Names({"locked/inner.log"}), Remaining());
-}
-
 TEST_F(MessagesE2eTest, QuestionsAndTheWildcardErrorGoToStderr) {
   File("a.log", 400);
   File("b.log", 400);
