@@ -9,24 +9,26 @@ const char kLogFileName[] = "agesweep.log";
 
 namespace {
 
-bool IsControl(char c) {
-  return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+// Shows every control character of `*text` from `from` on as '?'.
+void MaskControls(std::string* text, size_t from) {
+  for (size_t i = from; i < text->size(); ++i) {
+    char& c = (*text)[i];
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
 }
 
 }  // namespace
 
 std::string Printable(std::string_view text) {
   std::string out(text);
-  for (char& c : out)
-    if (IsControl(c)) c = '?';
+  MaskControls(&out, 0);
   return out;
 }
 
 void RunLog::Append(std::string_view s) {
   const size_t start = text.size();
   text.append(s);
-  for (size_t i = start; i < text.size(); ++i)
-    if (IsControl(text[i])) text[i] = '?';
+  MaskControls(&text, start);
 }
 
 void RunLog::Wrap() {
