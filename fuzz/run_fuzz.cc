@@ -3,27 +3,51 @@
 // block. Input: the argument text up to the first NUL byte; each byte after
 // it answers one confirmation (odd: Yes).
 //
-// What must hold for every input: help, retired and refused runs neither
-// ask nor delete; the prompts are exactly the due files in walk order; the
-// deletions attempted are the due files (confirmed ones, without /Q), each
-// with exactly one trace in the log; the totals are what the walk examined
-// and matched; no line of the log holds a control character.
+// The expectations come from what the run did to the tree and what it
+// showed, never from the program's own reading of the words, so a fault in
+// that reading cannot hide itself. What must hold for every input:
+// - no line of a log file (lines end in CR LF) holds a control character,
+//   and at most one log file is written, only when the text holds /L or /l;
+// - a help run (the window is to be displayed), a version run (it printed
+//   "agesweep ") and a refused run (status 2) ask nothing and leave the
+//   tree exactly as it was; help and version write no log;
+// - a sweep ends with status 0 or 1; folders are never removed; files are
+//   only removed, never added;
+// - every prompt names a file of the tree, each at most once, no more of
+//   them than the Found total;
+// - when the run asked, exactly the files answered Yes were tried, in the
+//   order asked; a run that tried without asking has /Q or /q in its text;
+//   without /S or /s in the text, every file asked about or tried is in one
+//   folder; without "/." in it, none is in a folder whose name starts with
+//   a dot; without /CT or /ct, the file with no last-write time is never
+//   asked about or tried;
+// - the log's "Delete: PATH" lines are the files that disappeared, names
+//   masked as the log shows them; each failed deletion ("Error: N: TEXT",
+//   then "File:  PATH") names a file still there that refuses deletion,
+//   with its error number; nothing else stands between the arguments and
+//   the summary lines, whose totals are the window's;
+// - Found is at most the files in the tree and at least the files tried;
+//   Searched is at least Found and at most the entries in the tree;
+// - a failed deletion gives status 1, status 0 has none, and status 1 is
+//   always explained by a message;
+// - the same input over the same tree in which no file can be deleted
+//   ends the same kind of way (help, version, refused, sweep) and, when it
+//   sweeps, asks the same questions, tries the same files and counts the
+//   same totals: a deletion changes nothing else about the walk.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/fake_platform.h"
-#include "run/command_line.h"
 #include "run/run.h"
-#include "run/run_log.h"
-#include "run/totals.h"
-#include "sweep/intervals.h"
-#include "sweep/wildcard.h"
 #include "ui/window.h"
 
 namespace {
@@ -36,6 +60,11 @@ void Fail(const char* what, const std::string& detail) {
 void Check(bool ok, const char* what, const std::string& detail = "") {
   if (!ok) Fail(what, detail);
 }
+
+// Errors the fake gives for the file that refuses deletion, and for every
+// file of the locked-down copy of the tree.
+constexpr int kLockedError = 13;
+constexpr int kAllLockedError = 1;
 
 void BuildTree(FakePlatform& p) {
   const FileTime old_time = FakeFileTime(2020, 2, 29, 23, 59, 59);
@@ -50,7 +79,7 @@ void BuildTree(FakePlatform& p) {
   p.AddFile("/data/.profile", old_time);
   p.AddFile("/data/caf\xC3\xA9.LOG", old_time);
   p.AddFile("/data/\x1b[2J\x7f.log", old_time);
-  p.AddFile("/data/locked.log", old_time).delete_error = 13;
+  p.AddFile("/data/locked.log", old_time).delete_error = kLockedError;
   FakeNode& no_times = p.AddFile("/data/no-times.log", old_time);
   no_times.times.last_write = FileTime{};
   p.AddFile("/data/sub/inner.log", old_time);
@@ -62,33 +91,81 @@ void BuildTree(FakePlatform& p) {
   p.AddFile("/old.log", old_time);
 }
 
-// A file the walk meets: its path as the run builds it, and whether it is
-// due by the settings.
-struct Expected {
-  std::vector<std::string> due;  // in walk order
-  int64_t searched = 0;
-  int64_t found = 0;
+void LockEveryFile(FakeNode& node) {
+  for (FakeNode& child : node.children) {
+    if (child.is_dir)
+      LockEveryFile(child);
+    else if (child.delete_error == 0)
+      child.delete_error = kAllLockedError;
+  }
+}
+
+// As the log and the prompts show a name: control characters as '?'.
+std::string Masked(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return text;
+}
+
+// A path's names joined by single slashes after a leading one: the folder
+// text the user typed may double its separators.
+std::string Canonical(const std::string& path) {
+  std::string out;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    if (end > start) out += "/" + path.substr(start, end - start);
+    start = end + 1;
+  }
+  return out;
+}
+
+std::string Parent(const std::string& canonical) {
+  return canonical.substr(0, canonical.rfind('/'));
+}
+
+bool Contains(const std::string& text, const char* a, const char* b) {
+  return text.find(a) != std::string::npos || text.find(b) != std::string::npos;
+}
+
+struct FileFacts {
+  int delete_error = 0;
+  bool has_write_time = true;
 };
 
-void Walk(FakePlatform& p, const SweepSettings& s, const FakeNode& folder,
-          const std::string& text, Expected* e) {
-  const WildcardList wildcard(s.wildcard);
+// The tree as walked here: every entry in depth-first listing order, and the
+// files by their masked canonical path.
+struct Snapshot {
+  std::vector<std::string> entries;  // folders end in '/'
+  std::vector<std::string> folders;
+  std::map<std::string, FileFacts> files;
+  size_t file_count = 0;
+};
+
+void TakeSnapshot(const FakeNode& folder, const std::string& path, Snapshot* s) {
   for (const FakeNode& n : folder.children) {
-    ++e->searched;
+    const std::string child = path + "/" + n.name;
     if (n.is_dir) {
-      if (n.name[0] != '.' && s.include_subdirs && !n.unlistable && !n.is_link)
-        Walk(p, s, n, text + n.name + "/", e);
+      s->entries.push_back(child + "/");
+      s->folders.push_back(child);
+      TakeSnapshot(n, child, s);
       continue;
     }
-    if (!wildcard.Matches(n.name)) continue;
-    ++e->found;
-    const FileTime t = s.use_modified_time ? n.times.last_write : n.times.creation;
-    CivilTime local;
-    if (!p.ToLocal(t, &local)) continue;
-    if (CountIntervals(s.interval, local, p.now, p.locale.first_weekday) >=
-        s.time_frame)
-      e->due.push_back(text + n.name);
+    s->entries.push_back(child);
+    ++s->file_count;
+    s->files[Masked(child)] =
+        FileFacts{n.delete_error, n.times.last_write.valid};
   }
+}
+
+Snapshot TakeSnapshot(const FakeNode& root) {
+  Snapshot s;
+  TakeSnapshot(root, "", &s);
+  // The masked paths tell the files apart, so the log's lines can be
+  // matched to them.
+  Check(s.files.size() == s.file_count, "two files of the tree mask alike");
+  return s;
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -97,19 +174,274 @@ std::vector<std::string> Lines(const std::string& text) {
   for (size_t end; (end = text.find("\r\n", start)) != std::string::npos;
        start = end + 2)
     lines.push_back(text.substr(start, end - start));
+  if (start < text.size()) lines.push_back(text.substr(start));
   return lines;
 }
 
-// The arguments line as the rules build it, for runs that got past the loop.
-std::string ArgumentsText(const std::vector<std::string>& words) {
-  std::string out = "Arguments: ";
-  for (size_t i = 0; i < words.size(); ++i) {
-    out += Printable(words[i]) + " ";
-    if ((words[i] == "/W" || words[i] == "/w") && i + 2 < words.size() &&
-        words[i + 2][0] != '/')
-      out += std::string("\r\n") + kWildcardSyntaxError + "\r\n";
+bool StartsWith(const std::string& s, const std::string& prefix) {
+  return s.rfind(prefix, 0) == 0;
+}
+
+// A count as the window shows it: digits grouped in threes by commas, no
+// leading zero.
+std::optional<int64_t> ParseCount(const std::string& text) {
+  if (text.empty() || text.size() > 15) return std::nullopt;
+  // A head of 1 to 3 digits, then groups of a comma and 3 digits.
+  const size_t head = text.size() % 4;
+  if (head == 0) return std::nullopt;
+  if (text.size() > 1 && text[0] == '0') return std::nullopt;
+  int64_t value = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const bool comma_place = i >= head && (i - head) % 4 == 0;
+    if (comma_place) {
+      if (text[i] != ',') return std::nullopt;
+      continue;
+    }
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    value = value * 10 + (text[i] - '0');
   }
-  return out;
+  return value;
+}
+
+enum class Kind { kHelp, kVersion, kRefused, kSwept };
+
+const char kPromptStart[] =
+    "Confirm Delete: Are you sure you want to delete ";
+
+// One run and what it left behind.
+struct Result {
+  Kind kind = Kind::kSwept;
+  RunOutcome outcome;
+  std::vector<std::string> prompts;  // masked canonical paths, in order
+  std::vector<bool> answered_yes;    // per prompt
+  int64_t searched = 0;
+  int64_t found = 0;
+  bool logged = false;
+  // From the log: the files tried, in order (masked canonical paths), and
+  // which of them failed.
+  std::vector<std::string> tried;
+  std::vector<bool> tried_failed;
+};
+
+Result RunOnce(const std::string& args, const std::deque<bool>& answers,
+               bool lock_every_file) {
+  FakePlatform p;
+  p.env["TEMP"] = "/data";
+  p.now = {2026, 12, 7, 6, 48, 36};
+  p.argument_text = args;
+  p.answers = answers;
+  BuildTree(p);
+  if (lock_every_file) LockEveryFile(p.root);
+  const Snapshot before = TakeSnapshot(p.root);
+
+  WindowModel window;
+  Result r;
+  r.outcome = Form_Load(p, window);
+  const Snapshot after = TakeSnapshot(p.root);
+  const int status = r.outcome.exit_status;
+
+  // The log file, whichever path it went to.
+  Check(p.files_written.size() <= 1, "more than one log file", args);
+  std::vector<std::string> lines;
+  r.logged = !p.files_written.empty();
+  if (r.logged) {
+    Check(Contains(args, "/L", "/l"), "a log written without /L", args);
+    lines = Lines(p.files_written.begin()->second);
+    for (const std::string& line : lines)
+      for (char c : line)
+        Check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F,
+              "a control character in the log", line);
+  }
+
+  if (!p.printed.empty()) {
+    r.kind = Kind::kVersion;
+    Check(StartsWith(p.printed, "agesweep ") &&
+              p.printed.find('\n') == p.printed.size() - 1,
+          "printed something other than the version line", p.printed);
+    Check(args.find("--version") != std::string::npos,
+          "the version without --version", args);
+  } else if (r.outcome.display_window) {
+    r.kind = Kind::kHelp;
+    Check(Contains(args, "/?", "help"), "help without a help word", args);
+  } else if (status == kExitRefused) {
+    r.kind = Kind::kRefused;
+  }
+  if (r.kind != Kind::kSwept) {
+    Check(p.prompts.empty(), "a run that does not sweep asked", args);
+    Check(before.entries == after.entries,
+          "a run that does not sweep changed the tree", args);
+    if (r.kind != Kind::kRefused) {
+      Check(!r.outcome.display_window || r.kind == Kind::kHelp,
+            "the version run displays the window", args);
+      Check(status == kExitOk, "help or version without status 0", args);
+      Check(!r.logged, "help or version wrote a log", args);
+    }
+    return r;
+  }
+
+  Check(status == kExitOk || status == kExitFailed,
+        "a sweep ended with a status other than 0 or 1", args);
+  Check(before.folders == after.folders, "a folder went or came", args);
+  std::vector<std::string> gone;
+  for (const auto& [path, facts] : before.files) {
+    if (after.files.count(path)) continue;
+    Check(facts.delete_error == 0, "a file that refuses deletion went", path);
+    gone.push_back(path);
+  }
+  for (const auto& entry : after.files)
+    Check(before.files.count(entry.first) != 0, "a file appeared", entry.first);
+
+  const std::optional<int64_t> searched = ParseCount(window.Text3);
+  const std::optional<int64_t> found = ParseCount(window.Text4);
+  Check(searched.has_value(), "the Searched total is not a count", window.Text3);
+  Check(found.has_value(), "the Found total is not a count", window.Text4);
+  r.searched = *searched;
+  r.found = *found;
+  Check(r.found <= static_cast<int64_t>(before.file_count),
+        "more found than files in the tree", window.Text4);
+  Check(r.searched >= r.found, "more found than searched",
+        window.Text3 + " / " + window.Text4);
+  Check(r.searched <= static_cast<int64_t>(before.entries.size()),
+        "more searched than entries in the tree", window.Text3);
+
+  // The questions, and what they were answered.
+  std::set<std::string> asked;
+  std::deque<bool> left = answers;
+  for (const std::string& prompt : p.prompts) {
+    Check(StartsWith(prompt, kPromptStart), "an unknown question", prompt);
+    const std::string path =
+        Canonical(prompt.substr(sizeof kPromptStart - 1));
+    Check(before.files.count(path) != 0, "asked about no file of the tree",
+          prompt);
+    Check(asked.insert(path).second, "asked twice about one file", prompt);
+    r.prompts.push_back(path);
+    r.answered_yes.push_back(!left.empty() && left.front());
+    if (!left.empty()) left.pop_front();
+  }
+  Check(static_cast<int64_t>(r.prompts.size()) <= r.found,
+        "more questions than files found", args);
+
+  std::vector<std::string> confirmed;
+  for (size_t i = 0; i < r.prompts.size(); ++i)
+    if (r.answered_yes[i]) confirmed.push_back(r.prompts[i]);
+  bool confirmed_locked = false;
+  std::vector<std::string> confirmed_deletable;
+  for (const std::string& path : confirmed) {
+    if (before.files.at(path).delete_error != 0)
+      confirmed_locked = true;
+    else
+      confirmed_deletable.push_back(path);
+  }
+  std::sort(confirmed_deletable.begin(), confirmed_deletable.end());
+  if (!r.prompts.empty()) {
+    Check(gone == confirmed_deletable,
+          "the files gone are not the deletable ones answered Yes", args);
+    if (confirmed_locked)
+      Check(status == kExitFailed, "a failed deletion with status 0", args);
+  } else if (!gone.empty()) {
+    Check(Contains(args, "/Q", "/q"), "deleted without asking, without /Q",
+          args);
+  }
+  if (status == kExitFailed)
+    Check(!p.errors.empty(), "status 1 with no message", args);
+
+  // Sweep-wide rules that the text alone settles.
+  std::vector<std::string> touched = r.prompts;
+  touched.insert(touched.end(), gone.begin(), gone.end());
+
+  if (r.logged) {
+    // The arguments lines each end in the space after a word, and the
+    // user's words may read like any line; no line the sweep writes ends
+    // in a space, as no name in the tree does. The summary starts at the
+    // last Searched line.
+    size_t summary = lines.size();
+    for (size_t i = lines.size(); i-- > 0;)
+      if (StartsWith(lines[i], "Searched: ")) {
+        summary = i;
+        break;
+      }
+    Check(summary + 1 < lines.size(), "a sweep's log without its summary",
+          p.files_written.begin()->second);
+    Check(lines[summary] == "Searched: " + window.Text3 &&
+              lines[summary + 1] == "Found: " + window.Text4,
+          "the log's totals are not the window's",
+          lines[summary] + "\n" + lines[summary + 1]);
+    size_t arguments = summary;
+    for (size_t i = 0; i < summary; ++i)
+      if (StartsWith(lines[i], "Arguments: ")) {
+        arguments = i;
+        break;
+      }
+    Check(arguments < summary, "a sweep's log without its arguments",
+          p.files_written.begin()->second);
+    size_t first = arguments + 1;
+    for (size_t i = arguments; i < summary; ++i)
+      if (!lines[i].empty() && lines[i].back() == ' ') first = i + 1;
+
+    std::vector<std::string> deleted;
+    for (size_t i = first; i < summary; ++i) {
+      const std::string& line = lines[i];
+      if (StartsWith(line, "Delete: ")) {
+        const std::string path = Canonical(line.substr(8));
+        deleted.push_back(path);
+        r.tried.push_back(path);
+        r.tried_failed.push_back(false);
+        continue;
+      }
+      Check(StartsWith(line, "Error: ") && i + 1 < summary &&
+                StartsWith(lines[i + 1], "File:  "),
+            "a line of the sweep that is no trace of a deletion", line);
+      const std::string path = Canonical(lines[++i].substr(7));
+      const auto still = after.files.find(path);
+      Check(still != after.files.end(),
+            "a failed deletion of a file that is gone or never was",
+            lines[i]);
+      Check(still->second.delete_error != 0,
+            "a failed deletion of a file that can be deleted", lines[i]);
+      Check(StartsWith(line, "Error: " +
+                                 std::to_string(still->second.delete_error) +
+                                 ": "),
+            "a failed deletion without its error number", line);
+      r.tried.push_back(path);
+      r.tried_failed.push_back(true);
+    }
+    std::sort(deleted.begin(), deleted.end());
+    Check(deleted == gone, "the Delete lines are not the files gone",
+          p.files_written.begin()->second);
+    Check(static_cast<int64_t>(r.tried.size()) <= r.found,
+          "more files tried than found", args);
+    const bool any_failed =
+        std::find(r.tried_failed.begin(), r.tried_failed.end(), true) !=
+        r.tried_failed.end();
+    if (any_failed)
+      Check(status == kExitFailed, "a failed deletion with status 0", args);
+    if (!r.prompts.empty())
+      Check(r.tried == confirmed,
+            "the files tried are not those answered Yes, in order",
+            p.files_written.begin()->second);
+    else if (!r.tried.empty())
+      Check(Contains(args, "/Q", "/q"), "tried without asking, without /Q",
+            args);
+    touched.insert(touched.end(), r.tried.begin(), r.tried.end());
+  }
+
+  if (!Contains(args, "/S", "/s")) {
+    std::set<std::string> folders;
+    for (const std::string& path : touched) folders.insert(Parent(path));
+    Check(folders.size() <= 1, "files of a subfolder touched without /S",
+          args);
+  }
+  // Hidden folders such as .cache are passed over unless the folder typed
+  // lies in one.
+  if (args.find("/.") == std::string::npos)
+    for (const std::string& path : touched)
+      Check(Parent(path).find("/.") == std::string::npos,
+            "a file in a hidden folder touched", path);
+  if (!Contains(args, "/CT", "/ct"))
+    for (const std::string& path : touched)
+      Check(before.files.at(path).has_write_time,
+            "a file with no last-write time was judged by it", path);
+  return r;
 }
 
 }  // namespace
@@ -118,118 +450,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   const size_t nul = input.find('\0');
   const std::string args = input.substr(0, nul);
-  FakePlatform p;
-  p.env["TEMP"] = "/data";
-  p.now = {2026, 12, 7, 6, 48, 36};
-  p.argument_text = args;
+  std::deque<bool> answers;
   if (nul != std::string::npos)
     for (size_t i = nul + 1; i < input.size(); ++i)
-      p.answers.push_back(input[i] & 1);
-  BuildTree(p);
-  const std::deque<bool> answers = p.answers;
+      answers.push_back(input[i] & 1);
 
-  // What the run should do, from its own reading of the words.
-  const std::vector<std::string> words = GetCommandLine(args);
-  RunSettings settings;
-  RunLog scratch;
-  const SwitchLoopResult loop = RunSwitchLoop(words, true, &settings, &scratch);
-  std::vector<std::string> refusals;
-  std::optional<SweepSettings> sweep;
-  if (!loop.help && !loop.retired)
-    sweep = SettleSettings(loop, &settings, "/data", '/', &refusals);
-  Expected e;
-  bool root = false;
-  bool top_listed = false;
-  if (sweep) {
-    // The fake knows absolute folder texts only.
-    const FakeNode* top =
-        sweep->folder[0] == '/' ? p.Find(sweep->folder) : nullptr;
-    root = top == &p.root;
-    top_listed = top && top->is_dir && !top->unlistable && !top->is_link;
-    if (top_listed && !root) Walk(p, *sweep, *top, sweep->folder, &e);
-  }
-  const FakeNode tree_before = p.root;
+  const Result run = RunOnce(args, answers, false);
+  const Result locked = RunOnce(args, answers, true);
 
-  WindowModel window;
-  const RunOutcome outcome = Form_Load(p, window);
-
-  const bool swept = sweep && !root;
-  if (!swept) {
-    Check(p.prompts.empty(), "a run that does not sweep asked", args);
-    Check(p.files_written.size() <= 1, "more than one log file", args);
-    Check(outcome.exit_status == (loop.help ? 0 : kExitRefused),
-          "wrong status for a run that does not sweep", args);
-    // Nothing changed: compare the trees by their listing.
-    Expected before, after;
-    SweepSettings all;
-    all.wildcard = "*.*";
-    all.include_subdirs = true;
-    Walk(p, all, tree_before, "/", &before);
-    Walk(p, all, p.root, "/", &after);
-    Check(before.found == after.found, "a run that does not sweep deleted", args);
+  Check(run.kind == locked.kind, "locked files changed how the run ended",
+        args);
+  if (run.kind != Kind::kSwept) {
+    Check(run.outcome.exit_status == locked.outcome.exit_status,
+          "locked files changed the status of a run that does not sweep",
+          args);
     return 0;
   }
-
-  // Prompts: every due file, in walk order, until the answers deny or allow.
-  std::vector<std::string> attempted;
-  if (sweep->quiet_mode) {
-    Check(p.prompts.empty(), "a quiet run asked", args);
-    attempted = e.due;
-  } else {
-    Check(p.prompts.size() == e.due.size(), "prompts are not the due files", args);
-    std::deque<bool> a = answers;
-    for (size_t i = 0; i < e.due.size(); ++i) {
-      Check(p.prompts[i] == "Confirm Delete: Are you sure you want to delete " +
-                                Printable(e.due[i]),
-            "prompt out of walk order", p.prompts[i]);
-      const bool yes = !a.empty() && a.front();
-      if (!a.empty()) a.pop_front();
-      if (yes) attempted.push_back(e.due[i]);
-    }
-  }
-  Check(window.Text3 == FormatCount(e.searched, p.locale), "searched total",
-        window.Text3 + " against " + std::to_string(e.searched));
-  Check(window.Text4 == FormatCount(e.found, p.locale), "found total",
-        window.Text4 + " against " + std::to_string(e.found));
-  Check(window.List1.size() == static_cast<size_t>(e.found),
-        "results lines against the found total", window.Text4);
-
-  bool failed = !top_listed;
-  for (const std::string& path : attempted) {
-    const FakeNode* n = p.Find(path);
-    if (n && n->delete_error == 0) Fail("an attempted deletion left the file", path);
-    if (n) failed = true;
-  }
-  if (!settings.LogToFile) return 0;
-
-  const std::string& log = p.files_written.begin()->second;
-  for (const std::string& line : Lines(log))
-    for (char c : line)
-      Check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F,
-            "a control character in the log", line);
-  const std::string arguments = ArgumentsText(words);
-  const size_t at = log.find(arguments);
-  Check(at != std::string::npos, "arguments line does not echo the kept words",
-        log);
-  // The words typed are the user's own and may look like any line; the
-  // sweep's lines are those after them.
-  const std::vector<std::string> lines =
-      Lines(log.substr(at + arguments.size() + 2));
-
-  // Traces, in order: one per attempted deletion.
-  std::vector<std::string> traces;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].rfind("Delete: ", 0) == 0) {
-      traces.push_back(lines[i].substr(8));
-    } else if (lines[i].rfind("Error: ", 0) == 0 && i + 1 < lines.size() &&
-               lines[i + 1].rfind("File:  ", 0) == 0) {
-      traces.push_back(lines[++i].substr(7));
-    }
-  }
-  std::vector<std::string> shown;
-  for (const std::string& path : attempted) shown.push_back(Printable(path));
-  Check(traces == shown, "traces are not one per attempted deletion", log);
-  Check(outcome.exit_status == (failed ? kExitFailed : kExitOk),
-        "exit status does not say what happened", args);
+  Check(run.prompts == locked.prompts, "locked files changed the questions",
+        args);
+  Check(run.searched == locked.searched && run.found == locked.found,
+        "locked files changed the totals", args);
+  Check(run.logged == locked.logged, "locked files changed the logging", args);
+  Check(run.tried == locked.tried, "locked files changed the files tried",
+        args);
   return 0;
 }
