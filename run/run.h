@@ -4,8 +4,9 @@
 struct Platform;
 struct WindowModel;
 
-// The program's version, as its version record also gives it.
-constexpr char kVersion[] = "2.00.0001";
+// The program's version, kVersion, as its version record also gives it:
+// made by CMake from the project's version.
+#include "agesweep_version.h"
 
 // Exit statuses of a run.
 constexpr int kExitOk = 0;

@@ -253,7 +253,7 @@ TEST_F(RunTest, VersionPrintsAndEndsTheRunLikeHelp) {
   platform.AddFile("/tmp/old.log", FakeFileTime(2000, 1, 1));
   EXPECT_FALSE(Load("/Q /L --version /F /tmp"));
   EXPECT_EQ(kExitOk, status);
-  EXPECT_EQ("agesweep 2.00.0001\n", platform.printed);
+  EXPECT_EQ(std::string("agesweep ") + kVersion + "\n", platform.printed);
   EXPECT_TRUE(platform.files_written.empty());
   EXPECT_TRUE(platform.Find("/tmp/old.log"));
   EXPECT_TRUE(Load("/Q --help"));

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <termios.h>
 
+#include "agesweep_version.h"
 #include "tests/e2e_support.h"
 
 namespace {
@@ -113,7 +114,7 @@ TEST_F(MessagesE2eTest, HelpAndVersionWordsSweepNothing) {
 
   r = Run({"/Q", "/L", "--version"});
   EXPECT_EQ(0, r.status);
-  EXPECT_EQ("agesweep 2.00.0001\n", r.out);
+  EXPECT_EQ(std::string("agesweep ") + kVersion + "\n", r.out);
   EXPECT_EQ("", r.err);
   EXPECT_EQ(Names({"a.log"}), Remaining());
   EXPECT_FALSE(fs::exists(bin_ / "agesweep.log"));

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian package and checks it as a user would meet it: its
-# files, its fields, the extracted program sweeping a temporary tree with the
-# log placed by AGESWEEP_LOG, the manual page rendering without warnings, and
-# lintian (when installed) finding no errors.
+# Builds the Debian package and checks it as a user would meet it: the Debian
+# changelog at the version CMake builds, its files, its fields, the extracted
+# program sweeping a temporary tree with the log placed by AGESWEEP_LOG, the
+# manual page rendering without warnings, and lintian (when installed)
+# finding no errors.
 #   bash tools/check_package.sh [BUILD_DIR]
 # Everything runs under one fresh mktemp folder, removed at the end.
 set -euo pipefail
@@ -14,6 +15,19 @@ pass() { echo "ok: $*"; }
 
 deb=$(bash tools/build_deb.sh "$build" | tail -n 1)
 echo "package: $deb"
+
+# The version is written once, as the project() version in CMakeLists.txt;
+# the Debian changelog repeats it because Debian reads it there, and its
+# newest entry must name the version being built.
+cmake_version=$(sed -n 's/^#define AGESWEEP_VERSION_TEXT "\(.*\)"$/\1/p' \
+  "$build/generated/agesweep_version.h")
+debian_version=$(dpkg-parsechangelog -l packaging/debian/changelog -SVersion)
+if [ "$debian_version" = "$cmake_version" ]; then
+  pass "packaging/debian/changelog is at the CMake version $cmake_version"
+else
+  fail "packaging/debian/changelog is at version '$debian_version', CMakeLists.txt's project() at '$cmake_version': add a changelog entry for $cmake_version"
+fi
+
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/agesweep-package.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 root=$scratch/root

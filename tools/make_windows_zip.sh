@@ -10,15 +10,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-win-release}
 jobs=$(nproc 2>/dev/null || echo 2)
-version=$(sed -n 's/^set(AGESWEEP_VERSION \([^)]*\)).*/\1/p' CMakeLists.txt)
-[ -n "$version" ] || { echo "make_windows_zip.sh: no AGESWEEP_VERSION in CMakeLists.txt" >&2; exit 1; }
-
 # AGESWEEP_CMAKE_ARGS adds settings (CI: -DAGESWEEP_WERROR=ON).
 # shellcheck disable=SC2086
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DAGESWEEP_TESTS=OFF \
   --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   ${AGESWEEP_CMAKE_ARGS:-} >/dev/null
 cmake --build "$build" -j "$jobs" --target agesweep
+# The version this build was configured with (the project() version).
+version=$(sed -n 's/^#define AGESWEEP_VERSION_TEXT "\(.*\)"$/\1/p' \
+  "$build/generated/agesweep_version.h")
+[ -n "$version" ] || { echo "make_windows_zip.sh: no version in $build/generated/agesweep_version.h" >&2; exit 1; }
 
 zip=$build/agesweep-$version-win64.zip
 python3 - "$zip" "agesweep-$version-win64" "$build/agesweep.exe" <<'PY'

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "agesweep_version.h"
 #include "platform/win32/tests/temp_folder.h"
 #include "ui/window.h"
 
@@ -510,8 +511,9 @@ TEST(Executable, VersionRecordAndIcon) {
   ASSERT_GT(size, 0u);
   std::vector<char> info(size);
   ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, info.data()));
-  EXPECT_EQ(L"2.00.0001", VersionString(info, L"FileVersion"));
-  EXPECT_EQ(L"2.00.0001", VersionString(info, L"ProductVersion"));
+  const std::wstring version(std::begin(kVersion), std::end(kVersion) - 1);
+  EXPECT_EQ(version, VersionString(info, L"FileVersion"));
+  EXPECT_EQ(version, VersionString(info, L"ProductVersion"));
   EXPECT_EQ(L"Agesweep", VersionString(info, L"ProductName"));
   EXPECT_EQ(L"AgeSweep", VersionString(info, L"InternalName"));
   EXPECT_EQ(L"AgeSweep.exe", VersionString(info, L"OriginalFilename"));
