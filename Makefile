@@ -3,22 +3,25 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WIN_BUILD ?= build-win
-# Release builds for installing and for the packages: warnings do not stop
-# them, as in any user's or distribution's build.
+# Release builds for installing and for the packages, each configured by the
+# "release" preset of CMakePresets.json in its own folder.
 RELEASE_BUILD ?= build-release
 DEB_BUILD ?= build-deb
 WIN_RELEASE_BUILD ?= build-win-release
 PREFIX ?= /usr/local
 DESTDIR ?=
 MINGW_CXX ?= x86_64-w64-mingw32-g++
-WINE ?= /usr/lib/wine/wine64
-# The builds made here hold the code to its warnings; a plain CMake build
-# does not (AGESWEEP_WERROR is off by default).
+# Warnings are errors when CMake is given -DAGESWEEP_WERROR=ON. The
+# development builds made here are; the Release builds are not, as in any
+# user's or distribution's build (CI adds the switch to them).
 WERROR = -DAGESWEEP_WERROR=ON
 # The toolchain file only counts at the first configure; later ones would
 # warn that it went unused.
 WIN_CONFIGURE = cmake -S . -B $(WIN_BUILD) $(WERROR) --no-warn-unused-cli \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+# Wine, as the cross build knows it (AGESWEEP_WINE, set by the toolchain
+# file); a shell expression, for use once $(WIN_BUILD) is configured.
+WIN_WINE = $$(sed -n 's/^AGESWEEP_WINE:[A-Z]*=//p' $(WIN_BUILD)/CMakeCache.txt)
 
 CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR) >/dev/null
 
@@ -64,13 +67,18 @@ windows:
 test-windows:
 	$(WIN_CONFIGURE)
 	cmake --build $(WIN_BUILD) -j $(JOBS)
-	python3 platform/win32/tests/run_windows_suites.py $(WIN_BUILD)
+	AGESWEEP_WINE="$(WIN_WINE)" python3 platform/win32/tests/run_windows_suites.py $(WIN_BUILD)
 
 test-windows-if-available:
-	@if command -v $(MINGW_CXX) >/dev/null 2>&1 && [ -x $(WINE) ]; then \
-	  $(MAKE) --no-print-directory test-windows; \
+	@if ! command -v $(MINGW_CXX) >/dev/null 2>&1; then \
+	  echo "note: $(MINGW_CXX) not installed: Windows suites skipped"; \
 	else \
-	  echo "note: $(MINGW_CXX) or $(WINE) not installed: Windows suites skipped"; \
+	  $(WIN_CONFIGURE) && wine="$(WIN_WINE)" && \
+	  if [ -x "$$wine" ]; then \
+	    $(MAKE) --no-print-directory test-windows; \
+	  else \
+	    echo "note: Wine ($$wine) not installed: Windows suites skipped"; \
+	  fi; \
 	fi
 
 # Every suite, with one closing line that counts the tests of all of them.
@@ -95,7 +103,7 @@ fuzz:
 # make install PREFIX=/opt/agesweep [DESTDIR=/tmp/stage]: bin/agesweep and
 # share/man/man1/agesweep.1 under PREFIX.
 install:
-	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DAGESWEEP_TESTS=OFF >/dev/null
+	cmake --preset release -B $(RELEASE_BUILD) >/dev/null
 	cmake --build $(RELEASE_BUILD) -j $(JOBS) --target agesweep
 	DESTDIR="$(DESTDIR)" cmake --install $(RELEASE_BUILD) --prefix "$(PREFIX)"
 

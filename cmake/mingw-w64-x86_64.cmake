@@ -17,7 +17,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Test programs built here run under Wine, in a prefix of the build's own so
 # that nothing touches the user's ~/.wine. Without Wine the program itself
-# still builds (make windows); only running tests needs it.
+# still builds (make windows); only running tests needs it. Wine's loader is
+# named here only: the Makefile and tools/check_windows_zip.sh read
+# AGESWEEP_WINE from the build's cache.
 set(AGESWEEP_WINE /usr/lib/wine/wine64 CACHE FILEPATH "Wine loader for running Windows tests")
 set(AGESWEEP_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix for running Windows tests")
 set(CMAKE_CROSSCOMPILING_EMULATOR

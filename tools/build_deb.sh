@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Builds the Debian package in a Release build folder (default build-deb)
 # with the compiler and linker flags Debian builds its packages with, and
-# prints the path of the .deb it made.
-#   bash tools/build_deb.sh [BUILD_DIR]
+# prints the path of the .deb it made. The build is the "release" preset of
+# CMakePresets.json with Debian's flags; CMAKE_ARGs are added to its
+# configuration (CI: -DAGESWEEP_WERROR=ON).
+#   bash tools/build_deb.sh [BUILD_DIR [CMAKE_ARG...]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-deb}
+shift $(($# > 0))
 jobs=$(nproc 2>/dev/null || echo 2)
 
 for tool in dpkg-buildflags dpkg-shlibdeps cpack; do
@@ -19,11 +22,9 @@ done
 # CPPFLAGS, so they join CXXFLAGS; the flags are given as cache values so
 # that they take effect in an existing build folder too.
 eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
-# AGESWEEP_CMAKE_ARGS adds settings (CI: -DAGESWEEP_WERROR=ON).
-# shellcheck disable=SC2086
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DAGESWEEP_TESTS=OFF \
+cmake --preset release -B "$build" \
   "-DCMAKE_CXX_FLAGS=${CPPFLAGS:-} ${CXXFLAGS:-}" \
-  "-DCMAKE_EXE_LINKER_FLAGS=${LDFLAGS:-}" ${AGESWEEP_CMAKE_ARGS:-} >/dev/null
+  "-DCMAKE_EXE_LINKER_FLAGS=${LDFLAGS:-}" "$@" >/dev/null
 cmake --build "$build" -j "$jobs" --target agesweep
 rm -f "$build"/agesweep_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)

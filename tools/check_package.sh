@@ -3,17 +3,18 @@
 # changelog at the version CMake builds, its files, its fields, the extracted
 # program sweeping a temporary tree with the log placed by AGESWEEP_LOG, the
 # manual page rendering without warnings, and lintian (when installed)
-# finding no errors.
-#   bash tools/check_package.sh [BUILD_DIR]
-# Everything runs under one fresh mktemp folder, removed at the end.
+# finding no errors. CMAKE_ARGs go to tools/build_deb.sh.
+#   bash tools/check_package.sh [BUILD_DIR [CMAKE_ARG...]]
+# Everything runs under fresh mktemp folders, removed at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-deb}
+shift $(($# > 0))
 failures=0
 fail() { echo "check_package.sh: FAIL: $*" >&2; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 
-deb=$(bash tools/build_deb.sh "$build" | tail -n 1)
+deb=$(bash tools/build_deb.sh "$build" "$@" | tail -n 1)
 echo "package: $deb"
 
 # The version is written once, as the project() version in CMakeLists.txt;
@@ -68,11 +69,13 @@ unexpected=$(cd "$root" && find . -type f | sort | grep -vxF \
 [ -z "$unexpected" ] || fail "unexpected files: $unexpected"
 pass "files"
 
-# The extracted program on a tree of its own.
+# The extracted program.
 upstream=${version%%-*}
 got=$("$program" --version </dev/null) || fail "--version exit status $?"
 [ "$got" = "agesweep $upstream" ] || fail "--version printed '$got', package is $version"
 
+# A preview on a tree of its own: every question answered No by the end of
+# input, and no log written without /L.
 tree=$scratch/tree
 mkdir -p "$tree/data"
 echo old > "$tree/data/old.log"
@@ -81,12 +84,9 @@ echo young > "$tree/data/young.log"
 echo other > "$tree/data/other.txt"
 touch -d '40 days ago' "$tree/data/other.txt"
 log=$tree/agesweep.log
-export AGESWEEP_LOG=$log
-
-# A preview: every question answered No by the end of input.
 rc=0
-"$program" /F "$tree/data" /W '*.log' /M d /T 30 </dev/null >/dev/null \
-  2>"$scratch/preview.err" || rc=$?
+AGESWEEP_LOG=$log "$program" /F "$tree/data" /W '*.log' /M d /T 30 </dev/null \
+  >/dev/null 2>"$scratch/preview.err" || rc=$?
 [ "$rc" -eq 0 ] || fail "preview exit status $rc"
 [ "$(grep -c 'Confirm Delete:' "$scratch/preview.err")" -eq 1 ] &&
   grep -q "delete $tree/data/old.log \[Y/n\]" "$scratch/preview.err" ||
@@ -94,22 +94,9 @@ rc=0
 [ -f "$tree/data/old.log" ] || fail "the preview deleted old.log"
 [ ! -e "$log" ] || fail "the preview wrote a log without /L"
 
-# A logged quiet run.
-rc=0
-"$program" /Q /L /F "$tree/data" /W '*.log' /M d /T 30 </dev/null || rc=$?
-[ "$rc" -eq 0 ] || fail "quiet run exit status $rc"
-[ ! -e "$tree/data/old.log" ] || fail "old.log is still there"
-[ -f "$tree/data/young.log" ] || fail "young.log was deleted"
-[ -f "$tree/data/other.txt" ] || fail "other.txt, not matching *.log, was deleted"
-if [ -f "$log" ]; then
-  grep -q "^Delete: $tree/data/old.log"$'\r'"\$" "$log" || fail "no Delete line for old.log in the log"
-  grep -q "^Done: " "$log" || fail "no Done line in the log"
-  grep -q "^App Path: $root/usr/bin"$'\r'"\$" "$log" || fail "App Path is not the program's folder"
-else
-  fail "no log at AGESWEEP_LOG=$log"
-fi
+# A logged quiet run, its log placed by AGESWEEP_LOG.
+bash tools/smoke.sh "$program" || fail "the smoke run (tools/smoke.sh)"
 [ ! -e "$root/usr/bin/agesweep.log" ] || fail "a log was written beside the program despite AGESWEEP_LOG"
-unset AGESWEEP_LOG
 pass "program run"
 
 # The manual page, as man shows it.

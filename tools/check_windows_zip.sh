@@ -3,20 +3,23 @@
 # the expected entries, a 64-bit windowed agesweep.exe identical to the one
 # just built and needing no compiler DLL, text files with CR LF line ends,
 # and, where Wine is installed, the unpacked program sweeping a temporary
-# tree with its log placed by AGESWEEP_LOG. Wine's own messages go to
-# BUILD_DIR/wine-zip-check.log.
-#   bash tools/check_windows_zip.sh [BUILD_DIR]
+# tree with its log placed by AGESWEEP_LOG (tools/smoke.sh). Wine's own
+# start-up messages go to BUILD_DIR/wine-zip-check.log. CMAKE_ARGs go to
+# tools/make_windows_zip.sh.
+#   bash tools/check_windows_zip.sh [BUILD_DIR [CMAKE_ARG...]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-win-release}
-wine=${AGESWEEP_WINE:-/usr/lib/wine/wine64}
+shift $(($# > 0))
 objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
 failures=0
 fail() { echo "check_windows_zip.sh: FAIL: $*" >&2; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 
-zip=$(bash tools/make_windows_zip.sh "$build" | tail -n 1)
+zip=$(bash tools/make_windows_zip.sh "$build" "$@" | tail -n 1)
 echo "zip: $zip"
+# Wine, as the cross build knows it (AGESWEEP_WINE, set by the toolchain file).
+wine=$(sed -n 's/^AGESWEEP_WINE:[A-Z]*=//p' "$build/CMakeCache.txt")
 folder=$(basename "$zip" .zip)
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/agesweep-zip.XXXXXX")
 cleanup() {
@@ -63,30 +66,14 @@ pass "text files"
 
 # The unpacked program under Wine, in a prefix of its own.
 if [ -x "$wine" ]; then
-  tree=$scratch/tree
-  mkdir -p "$tree/data"
-  echo old > "$tree/data/old.log"
-  touch -d '40 days ago' "$tree/data/old.log"
-  echo young > "$tree/data/young.log"
   noise=$build/wine-zip-check.log
   export WINEPREFIX=$scratch/prefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
   "$wine" wineboot -i >"$noise" 2>&1 </dev/null || true
-  rc=0
-  AGESWEEP_LOG="Z:${tree//\//\\}\\agesweep.log" \
-    "$wine" "$exe" /Q /L /F "Z:${tree//\//\\}\\data" /W '*.log' /M d /T 30 \
-    >>"$noise" 2>&1 </dev/null || rc=$?
-  [ "$rc" -eq 0 ] || fail "agesweep.exe exit status $rc (Wine's output: $noise)"
-  [ ! -e "$tree/data/old.log" ] || fail "old.log is still there"
-  [ -f "$tree/data/young.log" ] || fail "young.log was deleted"
-  if [ -f "$tree/agesweep.log" ]; then
-    grep -q '^Delete: .*old\.log'$'\r''$' "$tree/agesweep.log" || fail "no Delete line for old.log in the log"
-  else
-    fail "no log at AGESWEEP_LOG"
-  fi
+  bash tools/smoke.sh "$exe" "$wine" ||
+    fail "the smoke run under Wine (tools/smoke.sh; Wine's start-up messages: $noise)"
   [ ! -e "$unpacked/agesweep.log" ] || fail "a log was written beside the program despite AGESWEEP_LOG"
-  pass "a logged quiet run under Wine"
 else
-  echo "note: $wine not installed: the program was not run"
+  echo "note: Wine ($wine) not installed: the program was not run"
 fi
 
 if [ "$failures" -ne 0 ]; then

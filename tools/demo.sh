@@ -1,8 +1,9 @@
 #!/bin/sh
 # A safe first run: builds a sample folder inside the build folder, sweeps it
-# with a logged quiet run, and prints the log block the run wrote. It touches
-# nothing outside "$1/demo" and "$1/agesweep.log": the log is placed there by
-# AGESWEEP_LOG, whatever the caller's environment says.
+# with a logged quiet run, and prints the log block the run wrote; then checks
+# the program with tools/smoke.sh. It touches nothing outside "$1/demo",
+# "$1/agesweep.log" (the log is placed there by AGESWEEP_LOG, whatever the
+# caller's environment says) and the smoke run's own temporary folder.
 set -eu
 build=${1:-build}
 demo="$build/demo"
@@ -38,3 +39,6 @@ echo "Log block appended to $log:"
 tail -c "+$((before + 1))" "$log" | tr -d '\r'
 echo "Left in $demo:"
 (cd "$demo" && find . -type f | sort | sed 's/^/  /')
+echo
+echo "Check on a fresh temporary tree (tools/smoke.sh):"
+bash "$(dirname "$0")/smoke.sh" "$build/agesweep"

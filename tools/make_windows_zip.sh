@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
 # Cross-builds agesweep.exe in Release with MinGW-w64 and packs it with its
 # notes into BUILD_DIR/agesweep-VERSION-win64.zip (default BUILD_DIR:
-# build-win-release); prints the zip's path.
-#   bash tools/make_windows_zip.sh [BUILD_DIR]
+# build-win-release); prints the zip's path. The build is the "release"
+# preset of CMakePresets.json with the MinGW-w64 toolchain file; CMAKE_ARGs
+# are added to its configuration (CI: -DAGESWEEP_WERROR=ON).
+#   bash tools/make_windows_zip.sh [BUILD_DIR [CMAKE_ARG...]]
 # The zip holds one folder, agesweep-VERSION-win64, with agesweep.exe,
 # README.md, LICENSE.txt and WINDOWS.txt; the text files get CR LF line ends,
 # and every entry the release date, so the same sources give the same zip.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-win-release}
+shift $(($# > 0))
 jobs=$(nproc 2>/dev/null || echo 2)
-# AGESWEEP_CMAKE_ARGS adds settings (CI: -DAGESWEEP_WERROR=ON).
-# shellcheck disable=SC2086
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DAGESWEEP_TESTS=OFF \
-  --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-  ${AGESWEEP_CMAKE_ARGS:-} >/dev/null
+
+# The toolchain file only counts at the first configure; later ones would
+# warn that it went unused.
+cmake --preset release -B "$build" --no-warn-unused-cli \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake "$@" >/dev/null
 cmake --build "$build" -j "$jobs" --target agesweep
 # The version this build was configured with (the project() version).
 version=$(sed -n 's/^#define AGESWEEP_VERSION_TEXT "\(.*\)"$/\1/p' \
