@@ -31,17 +31,9 @@
 
 namespace {
 
-constexpr IntervalCode kAllCodes[] = {
-    IntervalCode::kYear, IntervalCode::kQuarter,   IntervalCode::kMonth,
-    IntervalCode::kDayOfYear, IntervalCode::kDay, IntervalCode::kWeekday,
-    IntervalCode::kWeek, IntervalCode::kHour,     IntervalCode::kMinute,
-    IntervalCode::kSecond};
-constexpr const char* kCodeNames[] = {"yyyy", "q", "m", "y", "d",
-                                      "w",    "ww", "h", "n", "s"};
-
 const char* NameOf(IntervalCode code) {
-  for (size_t i = 0; i < std::size(kAllCodes); ++i)
-    if (kAllCodes[i] == code) return kCodeNames[i];
+  for (const IntervalCodeName& entry : kIntervalCodes)
+    if (entry.code == code) return entry.name;
   return "?";
 }
 
@@ -175,14 +167,15 @@ Boundaries CountByWalking(int64_t lo_day, int64_t hi_day, int first_weekday) {
   return b;
 }
 
-// ParseIntervalCode accepts exactly the ten codes, in any mix of case.
+// ParseIntervalCode accepts exactly the codes of the table, in any mix of
+// case.
 void CheckParse(std::string_view text) {
   std::string lower(text);
   for (char& c : lower)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   std::optional<IntervalCode> want;
-  for (size_t i = 0; i < std::size(kAllCodes); ++i)
-    if (lower == kCodeNames[i]) want = kAllCodes[i];
+  for (const IntervalCodeName& entry : kIntervalCodes)
+    if (lower == entry.name) want = entry.code;
   const std::optional<IntervalCode> got = ParseIntervalCode(text);
   if (got != want) {
     std::fprintf(stderr, "ParseIntervalCode(\"%s\") gives %s, want %s\n",
@@ -233,7 +226,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     walked.week_starts *= sign;
   }
 
-  for (const IntervalCode code : kAllCodes) {
+  for (const IntervalCodeName& entry : kIntervalCodes) {
+    const IntervalCode code = entry.code;
     const int64_t n = count(code, from, to);
     const auto expect = [&](bool ok, const char* what, int64_t got,
                             int64_t want) {

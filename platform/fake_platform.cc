@@ -59,14 +59,14 @@ class FakeListing : public Listing {
     return true;
   }
 
-  std::unique_ptr<Listing> OpenCurrentFolder(std::string* trouble) override {
+  std::unique_ptr<Listing> OpenCurrentFolder(std::string* error_text) override {
     FakeNode& node = folder_->children[pos_ - 1];
     if (platform_.Count(FakeCall::kOpenSubfolder, CurrentPath())) {
-      if (platform_.fail_with_trouble) *trouble = kFakeFaultTrouble;
+      if (platform_.fail_with_trouble) *error_text = kFakeFaultTrouble;
       return nullptr;
     }
     if (!node.open_trouble.empty()) {
-      *trouble = node.open_trouble;
+      *error_text = node.open_trouble;
       return nullptr;
     }
     if (node.unlistable || node.is_link) return nullptr;
@@ -210,24 +210,24 @@ bool FakePlatform::ToLocal(FileTime time, CivilTime* local) {
 }
 
 std::unique_ptr<Listing> FakePlatform::OpenFolder(const std::string& path,
-                                                  std::string* reason) {
+                                                  std::string* error_text) {
   // Folder texts are absolute in the fake; the root is the separator alone.
   if (Count(FakeCall::kOpenFolder, path)) {
-    *reason = kFakeFaultText;
+    *error_text = kFakeFaultText;
     return nullptr;
   }
   FakeNode* node =
       path.empty() || path[0] != separator ? nullptr : Find(path);
   if (!node) {
-    *reason = "No such file or directory";
+    *error_text = "No such file or directory";
     return nullptr;
   }
   if (!node->is_dir) {
-    *reason = "Not a directory";
+    *error_text = "Not a directory";
     return nullptr;
   }
   if (node->unlistable || node->is_link) {
-    *reason = "Permission denied";
+    *error_text = "Permission denied";
     return nullptr;
   }
   std::string folder = path;
@@ -236,13 +236,13 @@ std::unique_ptr<Listing> FakePlatform::OpenFolder(const std::string& path,
 }
 
 bool FakePlatform::AppendToFile(const std::string& path, std::string_view text,
-                                std::string* reason) {
+                                std::string* error_text) {
   if (Count(FakeCall::kLogWrite, path)) {
-    *reason = kFakeFaultText;
+    *error_text = kFakeFaultText;
     return false;
   }
   if (log_write_fails) {
-    *reason = "Read-only file system";
+    *error_text = "Read-only file system";
     return false;
   }
   files_written[path].append(text);
@@ -262,9 +262,4 @@ bool FakePlatform::AskYesNo(const std::string& title,
   const bool yes = answers.front();
   answers.pop_front();
   return yes;
-}
-
-int FakePlatform::ShowWindow(const WindowModel&) {
-  ++windows_shown;
-  return 0;
 }

@@ -76,11 +76,10 @@ struct FakePlatform : Platform {
     return FormatUsGeneralDate(time);
   }
   std::unique_ptr<Listing> OpenFolder(const std::string& path,
-                                      std::string* reason) override;
+                                      std::string* error_text) override;
   bool AppendToFile(const std::string& path, std::string_view text,
-                    std::string* reason) override;
+                    std::string* error_text) override;
   bool AskYesNo(const std::string& title, const std::string& prompt) override;
-  int ShowWindow(const WindowModel& window) override;
   void ReportError(const std::string& text) override {
     errors.push_back(text);
   }
@@ -103,10 +102,10 @@ struct FakePlatform : Platform {
   int signal_at_prompt = 0;
 
   // Fault injection: the call numbered `fail_call` (from 1, in `calls`)
-  // fails; 0 fails none. Opening a folder gives null with a reason, Next
-  // ends the listing, opening a subfolder gives null (with the trouble text
-  // when `fail_with_trouble`), reading times gives invalid times, removing
-  // gives an error, the log write a reason, the confirmation No, Now a time
+  // fails; 0 fails none. Opening a folder gives null with an error text,
+  // Next ends the listing, opening a subfolder gives null (with an error
+  // text when `fail_with_trouble`), reading times gives invalid times,
+  // removing gives an error, the log write an error text, the confirmation No, Now a time
   // centuries back (ahead when `fail_into_future`) and MonotonicSeconds an
   // hour less than the time before it.
   size_t fail_call = 0;
@@ -121,7 +120,6 @@ struct FakePlatform : Platform {
   std::vector<std::string> prompts;
   std::vector<std::string> errors;
   std::string printed;
-  int windows_shown = 0;
   std::vector<FakeCallRecord> calls;
   std::string current_entry;  // the path of the entry Next moved to last
 

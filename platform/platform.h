@@ -12,8 +12,6 @@
 
 #include "platform/civil_time.h"
 
-struct WindowModel;
-
 // A file time as file systems record it: 100-nanosecond ticks since
 // 1601-01-01 00:00:00 UTC. `valid` is false when the platform could not read
 // the time at all; such a time never converts to a calendar date.
@@ -53,10 +51,11 @@ struct Listing {
 
   // Opens the current entry, a folder, for listing. Null when it is not to
   // be listed: it cannot be read, it is a link, or it is a volume mounted
-  // there. `*trouble` is set only when the system itself ran short (of
+  // there. `*error_text` is set only when the system itself ran short (of
   // descriptors or memory), a failure the user must hear of; otherwise it
   // is left alone.
-  virtual std::unique_ptr<Listing> OpenCurrentFolder(std::string* trouble) = 0;
+  virtual std::unique_ptr<Listing> OpenCurrentFolder(
+      std::string* error_text) = 0;
 
   // Reads both times of the current entry without following links. A time
   // that cannot be read comes back invalid.
@@ -109,22 +108,20 @@ struct Platform {
 
   // File system.
   // Opens a folder text (ending in the separator) for listing; null, with
-  // the system's reason, when it cannot be listed.
+  // the system's wording of the failure, when it cannot be listed.
   virtual std::unique_ptr<Listing> OpenFolder(const std::string& path,
-                                              std::string* reason) = 0;
+                                              std::string* error_text) = 0;
   // Appends `text` (UTF-8) to the regular file at `path`, creating it when
   // missing, never through a link. The text is in the file whole or not at
-  // all. On failure returns false with a reason.
+  // all. On failure returns false with the failure's wording.
   virtual bool AppendToFile(const std::string& path, std::string_view text,
-                            std::string* reason) = 0;
+                            std::string* error_text) = 0;
 
   // The user.
   // The modal Yes/No box; Yes is the default. True only for Yes; an
   // interruption while it waits, or no one to ask, is No.
   virtual bool AskYesNo(const std::string& title,
                         const std::string& prompt) = 0;
-  // Displays the window until the user closes it; returns the exit status.
-  virtual int ShowWindow(const WindowModel& window) = 0;
   // A message for whoever started the program (stderr where there is one).
   virtual void ReportError(const std::string& text) = 0;
   // Text for standard output, where the program has one.

@@ -199,25 +199,23 @@ SwitchLoopResult RunSwitchLoop(const std::vector<std::string>& words,
   return result;
 }
 
-void ApplyDefaults(RunSettings* settings, const std::string& temp) {
-  if (settings->Folder.empty()) settings->Folder = temp;
-  // Double quotes in the folder are kept: stripping them from a path split
-  // at a space would sweep a different, existing folder.
-  // The defaults are moved in whole: assigning a literal into the empty
-  // string makes GCC 12 at -O3 see an overlapping copy that cannot happen.
-  if (settings->Interval.empty()) settings->Interval = std::string("y");
-  if (settings->TimeFrame == 0) settings->TimeFrame = 20;
-  if (settings->Wildcard.empty()) settings->Wildcard = std::string("*.*");
-  if (!settings->UseModifiedTime.has_value()) settings->UseModifiedTime = true;
-}
-
 std::optional<SweepSettings> SettleSettings(const SwitchLoopResult& loop,
-                                            RunSettings* run,
+                                            const RunSettings& settings,
                                             const std::string& temp,
                                             char separator,
                                             std::vector<std::string>* refusals) {
-  ApplyDefaults(run, temp);
-  const RunSettings& settings = *run;
+  // Every default of a run, here and nowhere else. Double quotes in the
+  // folder are kept: stripping them from a path split at a space would
+  // sweep a different, existing folder.
+  const std::string folder = settings.Folder.empty() ? temp : settings.Folder;
+  const std::string wildcard =
+      settings.Wildcard.empty() ? std::string("*.*") : settings.Wildcard;
+  const std::optional<IntervalCode> interval =
+      settings.Interval.empty() ? IntervalCode::kDayOfYear
+                                : ParseIntervalCode(settings.Interval);
+  const int time_frame = settings.TimeFrame == 0 ? 20 : settings.TimeFrame;
+  const bool use_modified_time = settings.UseModifiedTime.value_or(true);
+
   refusals->clear();
   if (!loop.missing_value_switch.empty())
     refusals->push_back("Error: " + loop.missing_value_switch +
@@ -226,25 +224,23 @@ std::optional<SweepSettings> SettleSettings(const SwitchLoopResult& loop,
     refusals->push_back(
         "Error: /T needs a whole number from -32768 to 32767, not " +
         *loop.bad_time_frame + ".");
-  const std::optional<IntervalCode> interval =
-      ParseIntervalCode(settings.Interval);
   if (!interval)
     refusals->push_back("Error: Unknown interval " + settings.Interval +
-                        ". Use yyyy, q, m, y, d, w, ww, h, n or s.");
+                        ". Use " + IntervalCodeList() + ".");
   // The folder is still empty when TEMP was empty too.
-  if (settings.Folder.empty())
+  if (folder.empty())
     refusals->push_back(
         "Error: No folder to sweep. Give /F folder or set TEMP.");
   if (!refusals->empty()) return std::nullopt;
 
   SweepSettings sweep;
-  sweep.folder = AddBackslash(settings.Folder, separator);
-  sweep.wildcard = settings.Wildcard;
+  sweep.folder = AddBackslash(folder, separator);
+  sweep.wildcard = wildcard;
   sweep.include_subdirs = settings.IncludeSubdirs;
   sweep.quiet_mode = settings.QuietMode;
-  sweep.use_modified_time = *settings.UseModifiedTime;  // set by the defaults
+  sweep.use_modified_time = use_modified_time;
   sweep.interval = *interval;
-  sweep.time_frame = settings.TimeFrame;
+  sweep.time_frame = time_frame;
   return sweep;
 }
 

@@ -19,13 +19,16 @@ struct RunLog;
 #undef GetCommandLine
 #endif
 
+// The settings as the switches gave them. An empty text, a time frame of 0
+// and an unset UseModifiedTime mean the switch was not given (/T 0 too
+// asks for the default); SettleSettings gives every setting its default.
 struct RunSettings {
   std::string Folder;
   std::string Wildcard;
   std::string Interval;
   int TimeFrame = 0;  // 16-bit signed range
   bool QuietMode = false;
-  std::optional<bool> UseModifiedTime;  // unset until a switch or the default
+  std::optional<bool> UseModifiedTime;
   bool IncludeSubdirs = false;
   bool LogToFile = false;
   // The retired /I and /E keep no value: any of them ends the run.
@@ -58,14 +61,12 @@ SwitchLoopResult RunSwitchLoop(const std::vector<std::string>& words,
                                bool posix_words, RunSettings* settings,
                                RunLog* log);
 
-// Fills every setting the switches left unset. `temp` is the value of TEMP.
-void ApplyDefaults(RunSettings* settings, const std::string& temp);
-
-// Applies the defaults to `*settings`, then checks them: the sweep's
-// settings, or nullopt when the run is refused, with `*refusals` holding the
+// The sweep's settings: what the switches gave, every setting they left
+// unset at its default (the folder from `temp`, the value of TEMP), and
+// checked. Nullopt when the run is refused, with `*refusals` holding the
 // lines that say why, in order.
 std::optional<SweepSettings> SettleSettings(const SwitchLoopResult& loop,
-                                            RunSettings* settings,
+                                            const RunSettings& settings,
                                             const std::string& temp,
                                             char separator,
                                             std::vector<std::string>* refusals);

@@ -23,7 +23,7 @@ Loop RunLoop(const std::string& text) {
 // The lines that refuse the run of `loop`, with TEMP set to `temp`.
 std::vector<std::string> Refusals(Loop loop, const std::string& temp = "/tmp") {
   std::vector<std::string> refusals;
-  SettleSettings(loop.result, &loop.settings, temp, '/', &refusals);
+  SettleSettings(loop.result, loop.settings, temp, '/', &refusals);
   return refusals;
 }
 
@@ -186,32 +186,33 @@ TEST(TimeFrame, PlainDecimalIntegersInSixteenBitRange) {
     EXPECT_FALSE(ParseTimeFrame(bad)) << bad;
 }
 
+// The sweep's settings of `text`, with TEMP set to `temp`.
+SweepSettings Settled(const std::string& text, const std::string& temp) {
+  std::vector<std::string> refusals;
+  const Loop loop = RunLoop(text);
+  return SettleSettings(loop.result, loop.settings, temp, '/', &refusals)
+      .value_or(SweepSettings());
+}
+
 TEST(Defaults, FillEveryUnsetSetting) {
-  RunSettings s;
-  ApplyDefaults(&s, "/var/tmp");
-  EXPECT_EQ("/var/tmp", s.Folder);
-  EXPECT_EQ("*.*", s.Wildcard);
-  EXPECT_EQ("y", s.Interval);
-  EXPECT_EQ(20, s.TimeFrame);
-  EXPECT_EQ(true, s.UseModifiedTime);
-  EXPECT_FALSE(s.IncludeSubdirs);
-  EXPECT_FALSE(s.QuietMode);
-  EXPECT_FALSE(s.LogToFile);
+  const SweepSettings s = Settled("", "/var/tmp");
+  EXPECT_EQ("/var/tmp/", s.folder);
+  EXPECT_EQ("*.*", s.wildcard);
+  EXPECT_EQ(IntervalCode::kDayOfYear, s.interval);
+  EXPECT_EQ(20, s.time_frame);
+  EXPECT_TRUE(s.use_modified_time);
+  EXPECT_FALSE(s.include_subdirs);
+  EXPECT_FALSE(s.quiet_mode);
 }
 
 TEST(Defaults, ZeroTimeFrameBecomesTwentyNegativeStays) {
-  Loop zero = RunLoop("/T 0");
-  ApplyDefaults(&zero.settings, "/tmp");
-  EXPECT_EQ(20, zero.settings.TimeFrame);
-  Loop negative = RunLoop("/T -4");
-  ApplyDefaults(&negative.settings, "/tmp");
-  EXPECT_EQ(-4, negative.settings.TimeFrame);
+  EXPECT_EQ(20, Settled("/T 0", "/tmp").time_frame);
+  EXPECT_EQ(20, Settled("/T 5 /T 0", "/tmp").time_frame);
+  EXPECT_EQ(-4, Settled("/T -4", "/tmp").time_frame);
 }
 
 TEST(Defaults, QuotesInTheFolderAreKept) {
-  Loop loop = RunLoop("/F \"C:\\My Documents\"");
-  ApplyDefaults(&loop.settings, "");
-  EXPECT_EQ("\"C:\\My", loop.settings.Folder);
+  EXPECT_EQ("\"C:\\My/", Settled("/F \"C:\\My Documents\"", "").folder);
 }
 
 TEST(RefusedInput, EachCaseHasItsLine) {
@@ -232,7 +233,7 @@ TEST(SettleSettings, TheSweepGetsTypedValuesAndTheSeparator) {
   Loop loop = RunLoop("/F /data /M WW /T -3 /CT /S /Q /W *.log");
   std::vector<std::string> refusals;
   const std::optional<SweepSettings> sweep =
-      SettleSettings(loop.result, &loop.settings, "/tmp", '/', &refusals);
+      SettleSettings(loop.result, loop.settings, "/tmp", '/', &refusals);
   ASSERT_TRUE(sweep);
   EXPECT_EQ("/data/", sweep->folder);
   EXPECT_EQ("*.log", sweep->wildcard);

@@ -17,6 +17,12 @@ namespace {
 
 const char kRootRefusal[] = "Error: Refusing to sweep the root folder /.";
 
+// The message for a folder that could not be listed.
+std::string CannotListFolder(const std::string& folder,
+                             const std::string& error_text) {
+  return "agesweep: cannot list folder " + Printable(folder) + ": " + error_text;
+}
+
 // The title, start and program-folder lines.
 void StartLog(Platform& platform, RunLog* log) {
   log->AppendLine(kLogTitle);
@@ -44,13 +50,54 @@ RunOutcome Refuse(Platform& platform, RunLog& log, const RunSettings& settings,
   return quit(platform, log, settings, kExitRefused);
 }
 
-// The totals blanked and the list cleared and hidden while the sweep fills
-// them.
+// What the run makes of the sweep's reports: the deletion and failure
+// lines of the log, the messages, the questions, and whether anything
+// failed.
+class SweepReport : public SweepObserver {
+ public:
+  SweepReport(Platform& platform, RunLog& log) : platform_(platform), log_(log) {}
+
+  void FileMatched(const std::string&, const FileTimes&) override {}
+
+  bool ConfirmDeletion(const std::string& path) override {
+    return platform_.AskYesNo("Confirm Delete",
+                              "Are you sure you want to delete " + Printable(path));
+  }
+
+  void FileDeleted(const std::string& path) override {
+    log_.AppendLine("Delete: " + path);
+  }
+
+  // Two lines of the log and a message; the walk goes on.
+  void DeletionFailed(const std::string& path, int64_t error_number,
+                      const std::string& error_text) override {
+    log_.AppendLine("Error: " + std::to_string(error_number) + ": " + error_text);
+    log_.AppendLine("File:  " + path);
+    platform_.ReportError("agesweep: cannot delete " + Printable(path) + ": " +
+                          error_text);
+    failed_ = true;
+  }
+
+  void FolderUnlisted(const std::string& folder,
+                      const std::string& error_text) override {
+    platform_.ReportError(CannotListFolder(folder, error_text));
+    failed_ = true;
+  }
+
+  bool failed() const { return failed_; }
+
+ private:
+  Platform& platform_;
+  RunLog& log_;
+  bool failed_ = false;
+};
+
+// The totals blanked and the list hidden while the sweep runs (the list
+// holds no lines to clear).
 void BlankWindow(WindowModel& window) {
   window.Text3.clear();
   window.Text4.clear();
   window.Text5.clear();
-  window.List1.Clear();
   window.List1.visible = false;
 }
 
@@ -76,7 +123,6 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
   const std::vector<std::string> words =
       GetCommandLine(platform.ArgumentText());
   RunSettings settings;
-  settings.QuietMode = false;
   window.outer_height_twips = kLoadedHeightTwips;
   // POSIX users type --help and --version by habit; on Windows they stay
   // ordinary words.
@@ -97,20 +143,21 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
   }
   std::vector<std::string> refusals;
   const std::optional<SweepSettings> sweep =
-      SettleSettings(loop, &settings, platform.GetEnv("TEMP"),
+      SettleSettings(loop, settings, platform.GetEnv("TEMP"),
                      platform.Separator(), &refusals);
   if (!sweep) return Refuse(platform, log, settings, refusals);
 
-  std::string unlisted_reason;
+  std::string unlisted_error;
   std::unique_ptr<Listing> top =
-      platform.OpenFolder(sweep->folder, &unlisted_reason);
+      platform.OpenFolder(sweep->folder, &unlisted_error);
   if (top && top->IsFileSystemRoot())
     return Refuse(platform, log, settings, {kRootRefusal});
 
   BlankWindow(window);
   const double start = platform.MonotonicSeconds();
+  SweepReport report(platform, log);
   const SweepTotals totals =
-      SearchFolder(platform, *sweep, std::move(top), log, window.List1);
+      SearchFolder(platform, *sweep, std::move(top), report);
   const double end = platform.MonotonicSeconds();
   ShowTotals(platform, totals, end - start, window, &log);
   // An interrupted run says so in place of the done line, with the summary
@@ -119,25 +166,23 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
   log.AppendLine((signal ? "Quit: " : "Done: ") +
                  platform.FormatGeneralDate(platform.Now()));
 
-  int status = totals.deletion_failed || totals.listing_failed ? kExitFailed
-                                                               : kExitOk;
+  int status = report.failed() ? kExitFailed : kExitOk;
   if (settings.LogToFile && !WriteLog(platform, log)) status = kExitFailed;
   // The top folder's failure is said last, after the run's own account, so
   // that it is the line a user sees.
-  if (!unlisted_reason.empty()) {
-    platform.ReportError("agesweep: cannot list folder " +
-                         Printable(sweep->folder) + ": " + unlisted_reason);
+  if (!unlisted_error.empty()) {
+    platform.ReportError(CannotListFolder(sweep->folder, unlisted_error));
     status = kExitFailed;
   }
   if (signal) status = kExitSignalBase + signal;
   return RunOutcome{false, status};
 }
 
-int RunProgram(Platform& platform) {
+int RunProgram(Platform& platform, WindowDisplay& display) {
   WindowModel window;
   const RunOutcome outcome = Form_Load(platform, window);
   if (!outcome.display_window) return outcome.exit_status;
-  const int status = platform.ShowWindow(window);
+  const int status = display.Show(window);
   // A signal closes the help screen too, and says so.
   const int signal = platform.InterruptSignal();
   return signal ? kExitSignalBase + signal : status;

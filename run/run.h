@@ -2,6 +2,7 @@
 #pragma once
 
 struct Platform;
+struct WindowDisplay;
 struct WindowModel;
 
 // The program's version, kVersion, as its version record also gives it:
@@ -27,5 +28,5 @@ struct RunOutcome {
 RunOutcome Form_Load(Platform& platform, WindowModel& window);
 
 // The program on every platform: Form_Load, then, on the help path, the
-// window until the user closes it. Returns the exit status.
-int RunProgram(Platform& platform);
+// window on `display` until the user closes it. Returns the exit status.
+int RunProgram(Platform& platform, WindowDisplay& display);

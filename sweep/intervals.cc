@@ -1,6 +1,7 @@
 #include "sweep/intervals.h"
 
 #include <cctype>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -19,17 +20,19 @@ std::optional<IntervalCode> ParseIntervalCode(std::string_view code) {
   std::string lower(code);
   for (char& c : lower)
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (lower == "yyyy") return IntervalCode::kYear;
-  if (lower == "q") return IntervalCode::kQuarter;
-  if (lower == "m") return IntervalCode::kMonth;
-  if (lower == "y") return IntervalCode::kDayOfYear;
-  if (lower == "d") return IntervalCode::kDay;
-  if (lower == "w") return IntervalCode::kWeekday;
-  if (lower == "ww") return IntervalCode::kWeek;
-  if (lower == "h") return IntervalCode::kHour;
-  if (lower == "n") return IntervalCode::kMinute;
-  if (lower == "s") return IntervalCode::kSecond;
+  for (const IntervalCodeName& entry : kIntervalCodes)
+    if (lower == entry.name) return entry.code;
   return std::nullopt;
+}
+
+std::string IntervalCodeList() {
+  std::string list;
+  const size_t count = std::size(kIntervalCodes);
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0) list += i + 1 == count ? " or " : ", ";
+    list += kIntervalCodes[i].name;
+  }
+  return list;
 }
 
 int64_t CountIntervals(IntervalCode code, const CivilTime& from,

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/civil_time.h"
@@ -20,8 +21,24 @@ enum class IntervalCode {
   kSecond,     // s
 };
 
+// Every interval code as it is typed, in the order the help lists them.
+struct IntervalCodeName {
+  const char* name;
+  IntervalCode code;
+};
+inline constexpr IntervalCodeName kIntervalCodes[] = {
+    {"yyyy", IntervalCode::kYear},   {"q", IntervalCode::kQuarter},
+    {"m", IntervalCode::kMonth},     {"y", IntervalCode::kDayOfYear},
+    {"d", IntervalCode::kDay},       {"w", IntervalCode::kWeekday},
+    {"ww", IntervalCode::kWeek},     {"h", IntervalCode::kHour},
+    {"n", IntervalCode::kMinute},    {"s", IntervalCode::kSecond},
+};
+
 // Reads an interval code without regard to case; nullopt for anything else.
 std::optional<IntervalCode> ParseIntervalCode(std::string_view code);
+
+// The codes for a message: "yyyy, q, m, y, d, w, ww, h, n or s".
+std::string IntervalCodeList();
 
 // The signed number of interval boundaries crossed going from `from` to `to`.
 // `first_weekday` (0 Sunday .. 6 Saturday) starts the weeks of kWeek.

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <string>
 
-#include "ui/results_list.h"
 
 enum class ControlKind { kButton, kTextBox, kListBox, kLabel };
 
@@ -51,6 +50,14 @@ constexpr int kClientWidthTwips = 5925;
 constexpr int kClientHeightTwips = 6180;
 constexpr int kLoadedHeightTwips = 6765;
 
+// The results list. Its lines are never held: the window is displayed only
+// on the help path, before any sweep, so a line per matched file would cost
+// memory without bound for something no one sees. It is cleared, hidden and
+// shown again as the run goes, and is empty whenever it is displayed.
+struct ListModel {
+  bool visible = true;
+};
+
 struct WindowModel {
   int outer_height_twips = 0;  // 0 until the load sets it
   std::string Text1 = "Text1";
@@ -58,7 +65,15 @@ struct WindowModel {
   std::string Text3 = "Text3";
   std::string Text4 = "Text4";
   std::string Text5 = "Text5";
-  ResultsList List1;
+  ListModel List1;
+};
+
+// Where the window is displayed: a native window on Windows, the terminal
+// elsewhere.
+struct WindowDisplay {
+  virtual ~WindowDisplay() = default;
+  // Displays `window` until the user closes it; returns the exit status.
+  virtual int Show(const WindowModel& window) = 0;
 };
 
 // The text of `control` when it is one of the single-line boxes Text1 to

@@ -38,5 +38,6 @@ int main(int argc, char** argv) {
   OpenClosedStandardDescriptors();
   RaiseOpenFileLimit();
   std::unique_ptr<Platform> platform = MakePosixPlatform(argc, argv);
-  return RunProgram(*platform);
+  std::unique_ptr<WindowDisplay> window = MakeTerminalWindow();
+  return RunProgram(*platform, *window);
 }

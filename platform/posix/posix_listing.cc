@@ -8,7 +8,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -191,12 +190,12 @@ class PosixListing : public Listing {
     return true;
   }
 
-  std::unique_ptr<Listing> OpenCurrentFolder(std::string* trouble) override {
+  std::unique_ptr<Listing> OpenCurrentFolder(std::string* error_text) override {
     // O_NOFOLLOW: a link to a folder is never entered.
     const int fd =
         openat(fd_, current_, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-      if (RanShort(errno)) *trouble = strerror(errno);
+      if (RanShort(errno)) *error_text = strerror(errno);
       return nullptr;
     }
     // A volume mounted here (a bind mount, a network share, another disk)
@@ -209,7 +208,7 @@ class PosixListing : public Listing {
       close(fd);
       return nullptr;
     }
-    std::unique_ptr<Listing> sub = Wrap(fd, device, trouble);
+    std::unique_ptr<Listing> sub = Wrap(fd, device, error_text);
     if (sub) reader_->Park();
     return sub;
   }
@@ -251,10 +250,10 @@ class PosixListing : public Listing {
 
   // A listing of the open folder `fd`, which it takes over.
   static std::unique_ptr<Listing> Wrap(int fd, dev_t device,
-                                       std::string* trouble) {
+                                       std::string* error_text) {
     std::unique_ptr<EntryReader> reader = EntryReader::Open(fd);
     if (!reader) {
-      if (trouble && RanShort(errno)) *trouble = strerror(errno);
+      if (error_text && RanShort(errno)) *error_text = strerror(errno);
       return nullptr;
     }
     return std::make_unique<PosixListing>(std::move(reader), device);
@@ -288,85 +287,16 @@ class PosixListing : public Listing {
 }  // namespace
 
 std::unique_ptr<Listing> OpenPosixFolder(const std::string& path,
-                                         std::string* reason) {
+                                         std::string* error_text) {
   const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   dev_t device;
   bool mount_root;
   if (fd < 0 || !Identify(fd, &device, &mount_root)) {
-    if (reason) *reason = strerror(errno);
+    if (error_text) *error_text = strerror(errno);
     if (fd >= 0) close(fd);
     return nullptr;
   }
   std::unique_ptr<Listing> listing = PosixListing::Wrap(fd, device, nullptr);
-  if (!listing && reason) *reason = strerror(errno);
+  if (!listing && error_text) *error_text = strerror(errno);
   return listing;
-}
-
-namespace {
-
-// Takes the advisory lock that keeps the blocks of runs logging at the same
-// time apart. It is only waited for a while: a run that holds it forever
-// (stopped in a debugger, say) must not make this one hang. False when it
-// could not be had.
-bool LockForAppend(int fd) {
-  for (int attempt = 0; attempt < 500; ++attempt) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-    if (errno != EWOULDBLOCK && errno != EINTR) return false;
-    usleep(10000);
-  }
-  return false;
-}
-
-}  // namespace
-
-bool AppendToPosixFile(const std::string& path, std::string_view text,
-                       std::string* reason) {
-  // Never through a link, never blocking on a FIFO or a device, and only a
-  // regular file: the log must not land anywhere but where it is named.
-  const int fd = open(path.c_str(),
-                      O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK |
-                          O_CLOEXEC,
-                      0644);
-  struct stat st;
-  if (fd < 0) {
-    const int error = errno;
-    *reason = lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)
-                  ? "not a regular file"
-                  : strerror(error);
-    return false;
-  }
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    *reason = "not a regular file";
-    close(fd);
-    return false;
-  }
-  const bool locked = LockForAppend(fd);
-  const off_t before = lseek(fd, 0, SEEK_END);
-  size_t done = 0;
-  int error = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? errno : ENOSPC;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (error != 0 && before >= 0) {
-    // Whole or not at all: the part that was written goes again. Under the
-    // lock nobody else appended meanwhile; without it, only when the file
-    // still ends with this run's part.
-    const off_t now = lseek(fd, 0, SEEK_END);
-    if (locked || now == before + static_cast<off_t>(done))
-      if (ftruncate(fd, before) != 0) {
-        // Nothing more can be done; the reason below still stands.
-      }
-  }
-  if (close(fd) != 0 && error == 0) error = errno;
-  if (error != 0) {
-    *reason = strerror(error);
-    return false;
-  }
-  return true;
 }

@@ -1,4 +1,5 @@
 #include "platform/posix/posix_platform.h"
+#include "platform/posix/posix_platform_internal.h"
 
 #include <errno.h>
 #include <langinfo.h>
@@ -16,6 +17,7 @@
 
 #include "platform/posix/local_time.h"
 #include "platform/posix/posix_listing.h"
+#include "platform/posix/posix_log_file.h"
 #include "ui/window.h"
 
 namespace {
@@ -215,13 +217,13 @@ class PosixPlatform : public Platform {
   }
 
   std::unique_ptr<Listing> OpenFolder(const std::string& path,
-                                      std::string* reason) override {
-    return OpenPosixFolder(path, reason);
+                                      std::string* error_text) override {
+    return OpenPosixFolder(path, error_text);
   }
 
   bool AppendToFile(const std::string& path, std::string_view text,
-                    std::string* reason) override {
-    return AppendToPosixFile(path, text, reason);
+                    std::string* error_text) override {
+    return AppendToPosixFile(path, text, error_text);
   }
 
   bool AskYesNo(const std::string& title, const std::string& prompt) override {
@@ -243,16 +245,6 @@ class PosixPlatform : public Platform {
     }
   }
 
-  int ShowWindow(const WindowModel& window) override {
-    const std::string text = RenderForTerminal(window);
-    fwrite(text.data(), 1, text.size(), stdout);
-    fflush(stdout);
-    // Waiting for a key makes sense only where someone sees the screen and
-    // can press one: not when the help goes to a pipe or a file.
-    if (isatty(STDIN_FILENO) && isatty(STDOUT_FILENO)) WaitForClose();
-    return 0;
-  }
-
   void ReportError(const std::string& text) override {
     fprintf(stderr, "%s\n", text.c_str());
     fflush(stderr);
@@ -264,6 +256,28 @@ class PosixPlatform : public Platform {
   }
 
   int InterruptSignal() override { return g_interrupt_signal; }
+
+ private:
+  std::string argument_text_;
+  locale_t time_locale_ = nullptr;
+  LocalTimeCache local_time_;
+  time_t now_seconds_ = 0;
+  bool now_known_ = false;
+  CivilTime now_local_;
+};
+
+// The window as the terminal shows it: the help text on stdout, then, where
+// someone sees the screen and can press a key, a wait for Close.
+class TerminalWindow : public WindowDisplay {
+ public:
+  int Show(const WindowModel& window) override {
+    const std::string text = RenderForTerminal(window);
+    fwrite(text.data(), 1, text.size(), stdout);
+    fflush(stdout);
+    // Not when the help goes to a pipe or a file.
+    if (isatty(STDIN_FILENO) && isatty(STDOUT_FILENO)) WaitForClose();
+    return 0;
+  }
 
  private:
   // Waits in raw mode for a key that presses Close: Enter, Space, c, C, or
@@ -283,17 +297,10 @@ class PosixPlatform : public Platform {
       const ssize_t n = read(STDIN_FILENO, &c, 1);
       if (n < 0 && errno == EINTR && g_interrupt_signal == 0) continue;
       if (n <= 0) break;
-      if (strchr("\r\n cCqQ\x1b\x03", c) && c != 0) break;
+      if (c != 0 && strchr("\r\n cCqQ\x1b\x03", c)) break;
     }
     tcsetattr(STDIN_FILENO, TCSANOW, &saved);
   }
-
-  std::string argument_text_;
-  locale_t time_locale_ = nullptr;
-  LocalTimeCache local_time_;
-  time_t now_seconds_ = 0;
-  bool now_known_ = false;
-  CivilTime now_local_;
 };
 
 }  // namespace
@@ -316,7 +323,9 @@ std::string FieldSeparator(const std::string& strftime_format) {
   // Finds the end of the conversion starting at `i` (a '%').
   const auto conversion_end = [&](size_t i) {
     ++i;
-    while (i < format.size() && strchr("-_0^#", format[i])) ++i;
+    while (i < format.size() && format[i] != '\0' &&
+           strchr("-_0^#", format[i]))
+      ++i;
     while (i < format.size() && (format[i] == 'E' || format[i] == 'O')) ++i;
     return i + 1;
   };
@@ -350,13 +359,12 @@ LocaleInfo PosixLocaleInfo() {
 #ifdef __GLIBC__
       // The week starts on day first_weekday (1-based) counted from the
       // locale's reference date, given as a number such as 19971130.
+      // glibc hands the reference date over as a number in the place of
+      // the string pointer: its bits are the value.
       const int first = nl_langinfo_l(_NL_TIME_FIRST_WEEKDAY, loc)[0];
-      union {
-        const char* string;
-        uintptr_t word;
-      } reference;
-      reference.string = nl_langinfo_l(_NL_TIME_WEEK_1STDAY, loc);
-      const long ymd = static_cast<long>(reference.word & 0xFFFFFFFFu);
+      const uintptr_t word =
+          reinterpret_cast<uintptr_t>(nl_langinfo_l(_NL_TIME_WEEK_1STDAY, loc));
+      const long ymd = static_cast<long>(word & 0xFFFFFFFFu);
       if (first >= 1 && first <= 7 && ymd > 10000101) {
         const int reference_weekday = Weekday(DayNumber(
             static_cast<int>(ymd / 10000), static_cast<int>(ymd / 100 % 100),
@@ -387,4 +395,8 @@ bool ParseYesNo(const std::string& line, bool* yes) {
 
 std::unique_ptr<Platform> MakePosixPlatform(int argc, char** argv) {
   return std::make_unique<PosixPlatform>(argc, argv);
+}
+
+std::unique_ptr<WindowDisplay> MakeTerminalWindow() {
+  return std::make_unique<TerminalWindow>();
 }

@@ -1,4 +1,5 @@
 #include "platform/posix/posix_platform.h"
+#include "platform/posix/posix_platform_internal.h"
 
 #include <gtest/gtest.h>
 #include <locale.h>

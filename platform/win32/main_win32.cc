@@ -11,8 +11,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   const bool created = window.Create(instance);
   // Without a window the run itself can still be done; only help has
   // nothing to show.
-  std::unique_ptr<Platform> platform =
-      MakeWin32Platform(created ? &window : nullptr);
+  std::unique_ptr<Platform> platform = MakeWin32Platform();
   if (!created) platform->ReportError("agesweep: the window could not be created");
-  return RunProgram(*platform);
+  return RunProgram(*platform, window);
 }

@@ -151,16 +151,13 @@ void MainWindow::Update(const WindowModel& model) {
             SingleLineText(model, static_cast<Control>(i)))
       SetWindowTextW(controls_[i], ToWide(*text).c_str());
 
-  const HWND list = controls_[kList1];
-  SendMessageW(list, WM_SETREDRAW, FALSE, 0);
-  SendMessageW(list, LB_RESETCONTENT, 0, 0);
-  SendMessageW(list, LB_INITSTORAGE, model.List1.size(),
-               static_cast<LPARAM>(model.List1.text_bytes() * sizeof(wchar_t)));
-  for (size_t i = 0; i < model.List1.size(); ++i)
-    SendMessageW(list, LB_ADDSTRING, 0,
-                 reinterpret_cast<LPARAM>(ToWide(model.List1[i]).c_str()));
-  SendMessageW(list, WM_SETREDRAW, TRUE, 0);
-  ::ShowWindow(list, model.List1.visible ? SW_SHOWNA : SW_HIDE);
+  // The list holds no lines (ListModel says why): only whether it shows.
+  ::ShowWindow(controls_[kList1], model.List1.visible ? SW_SHOWNA : SW_HIDE);
+}
+
+int MainWindow::Show(const WindowModel& model) {
+  Update(model);
+  return Display();
 }
 
 int MainWindow::Display() {

@@ -10,10 +10,10 @@
 
 #include "ui/window.h"
 
-class MainWindow {
+class MainWindow : public WindowDisplay {
  public:
   MainWindow() = default;
-  ~MainWindow();
+  ~MainWindow() override;
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 
@@ -22,8 +22,11 @@ class MainWindow {
   bool Create(HINSTANCE instance);
 
   // Copies the run's state into the controls: the outer height, Text1 to
-  // Text5, and List1's lines and visibility.
+  // Text5, and whether List1 shows.
   void Update(const WindowModel& model);
+
+  // Update, then Display. A window that was never created shows nothing.
+  int Show(const WindowModel& model) override;
 
   // Shows the window with the Close button focused and runs its messages
   // until it is closed. Returns the program's exit status.

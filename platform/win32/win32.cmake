@@ -17,6 +17,7 @@ add_library(agesweep_win32 STATIC
   ${AGESWEEP_WIN32_DIR}/main_window.cc
   ${AGESWEEP_WIN32_DIR}/text.cc
   ${AGESWEEP_WIN32_DIR}/win32_listing.cc
+  ${AGESWEEP_WIN32_DIR}/win32_log_file.cc
   ${AGESWEEP_WIN32_DIR}/win32_platform.cc
 )
 target_link_libraries(agesweep_win32 agesweep_core)

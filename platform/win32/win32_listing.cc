@@ -1,4 +1,5 @@
 #include "platform/win32/win32_listing.h"
+#include "platform/win32/win32_listing_internal.h"
 
 #include <windows.h>
 
@@ -44,7 +45,7 @@ class Win32Listing final : public Listing {
     return true;
   }
 
-  std::unique_ptr<Listing> OpenCurrentFolder(std::string* trouble) override {
+  std::unique_ptr<Listing> OpenCurrentFolder(std::string* error_text) override {
     // A symbolic link or junction to a folder is counted as a folder but
     // never entered: it could lead out of the tree or round in a cycle.
     if (data_.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return nullptr;
@@ -55,7 +56,7 @@ class Win32Listing final : public Listing {
       const DWORD error = GetLastError();
       if (error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY ||
           error == ERROR_TOO_MANY_OPEN_FILES)
-        *trouble = SystemErrorText(error);
+        *error_text = SystemErrorText(error);
       return nullptr;
     }
     return std::make_unique<Win32Listing>(find, first, std::move(sub));
@@ -128,13 +129,13 @@ std::wstring ResolveFolder(const std::wstring& folder) {
 }
 
 std::unique_ptr<Listing> OpenWin32Folder(const std::string& path,
-                                         std::string* reason) {
+                                         std::string* error_text) {
   std::wstring folder = ResolveFolder(ToWide(path));
   if (folder.empty() || folder.back() != L'\\') folder += L'\\';
   WIN32_FIND_DATAW first;
   const HANDLE find = FindFirst(folder, &first);
   if (find == INVALID_HANDLE_VALUE) {
-    if (reason) *reason = SystemErrorText(GetLastError());
+    if (error_text) *error_text = SystemErrorText(GetLastError());
     return nullptr;
   }
   return std::make_unique<Win32Listing>(find, first, std::move(folder));

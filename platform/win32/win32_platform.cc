@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
-#include "platform/win32/main_window.h"
 #include "platform/win32/text.h"
 #include "platform/win32/win32_listing.h"
-#include "ui/window.h"
+#include "platform/win32/win32_log_file.h"
+#include "platform/win32/win32_platform_internal.h"
 
 namespace {
 
@@ -45,24 +45,10 @@ bool WindowStationIsVisible() {
   return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
-// Takes the lock that keeps the blocks of runs logging at the same time
-// apart, waiting a while but never for ever.
-bool LockForAppend(HANDLE file) {
-  for (int attempt = 0; attempt < 500; ++attempt) {
-    OVERLAPPED whole = {};
-    if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
-                   0, MAXDWORD, MAXDWORD, &whole))
-      return true;
-    if (GetLastError() != ERROR_LOCK_VIOLATION) return false;
-    Sleep(10);
-  }
-  return false;
-}
-
 class Win32Platform final : public Platform {
  public:
-  Win32Platform(MainWindow* window, bool (*someone_can_answer)())
-      : window_(window), someone_can_answer_(someone_can_answer) {
+  explicit Win32Platform(bool (*someone_can_answer)())
+      : someone_can_answer_(someone_can_answer) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     ticks_per_second_ = static_cast<double>(frequency.QuadPart);
@@ -129,87 +115,19 @@ class Win32Platform final : public Platform {
   }
 
   std::unique_ptr<Listing> OpenFolder(const std::string& path,
-                                      std::string* reason) override {
-    return OpenWin32Folder(path, reason);
+                                      std::string* error_text) override {
+    return OpenWin32Folder(path, error_text);
   }
 
   bool AppendToFile(const std::string& path, std::string_view text,
-                    std::string* reason) override {
-    // The log is narrow text in the ANSI code page; a character outside it
-    // becomes the code page's default character.
-    const std::wstring wide = ToWide(text);
-    std::string narrow;
-    if (!wide.empty()) {
-      const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(),
-                                           static_cast<int>(wide.size()),
-                                           nullptr, 0, nullptr, nullptr);
-      narrow.resize(static_cast<size_t>(size));
-      WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
-                          narrow.data(), size, nullptr, nullptr);
-    }
-    const std::wstring wide_path = ToWide(path);
-    // A reparse point (a link, a junction) is opened as itself, never
-    // followed, and then refused with everything that is not a plain file.
-    const HANDLE file = CreateFileW(
-        wide_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-        nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
-      const DWORD attributes = GetFileAttributesW(wide_path.c_str());
-      *reason = attributes != INVALID_FILE_ATTRIBUTES &&
-                        (attributes & (FILE_ATTRIBUTE_DIRECTORY |
-                                       FILE_ATTRIBUTE_REPARSE_POINT))
-                    ? "not a regular file"
-                    : SystemErrorText(error);
-      return false;
-    }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileType(file) != FILE_TYPE_DISK ||
-        !GetFileInformationByHandle(file, &info) ||
-        (info.dwFileAttributes &
-         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
-      CloseHandle(file);
-      *reason = "not a regular file";
-      return false;
-    }
-    const bool locked = LockForAppend(file);
-    LARGE_INTEGER zero = {}, before = {}, after = {};
-    SetFilePointerEx(file, zero, &before, FILE_END);
-    DWORD written = 0;
-    const bool ok = WriteFile(file, narrow.data(),
-                              static_cast<DWORD>(narrow.size()), &written,
-                              nullptr) &&
-                    written == narrow.size();
-    const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-    if (!ok) {
-      // Whole or not at all: what was written goes again, when nobody else
-      // can have appended after it.
-      SetFilePointerEx(file, zero, &after, FILE_END);
-      if (locked || after.QuadPart == before.QuadPart + written) {
-        SetFilePointerEx(file, before, nullptr, FILE_BEGIN);
-        SetEndOfFile(file);
-      }
-    }
-    CloseHandle(file);  // closing releases the lock
-    if (!ok) {
-      *reason = error != ERROR_SUCCESS ? SystemErrorText(error)
-                                       : "the block was written only in part";
-      return false;
-    }
-    return true;
+                    std::string* error_text) override {
+    return AppendToWin32File(path, text, error_text);
   }
 
   bool AskYesNo(const std::string& title, const std::string& prompt) override {
     if (!someone_can_answer_()) return false;
     return MessageBoxW(nullptr, ToWide(prompt).c_str(), ToWide(title).c_str(),
                        MB_YESNO | MB_DEFBUTTON1) == IDYES;
-  }
-
-  int ShowWindow(const WindowModel& model) override {
-    if (!window_) return 0;
-    window_->Update(model);
-    return window_->Display();
   }
 
   void ReportError(const std::string& text) override {
@@ -227,7 +145,6 @@ class Win32Platform final : public Platform {
   int InterruptSignal() override { return 0; }
 
  private:
-  MainWindow* window_;
   bool (*someone_can_answer_)();
   double ticks_per_second_ = 1.0;
 };
@@ -345,8 +262,7 @@ bool Win32ToLocal(FileTime file_time, CivilTime* local) {
   return true;
 }
 
-std::unique_ptr<Platform> MakeWin32Platform(MainWindow* window,
-                                            bool (*someone_can_answer)()) {
+std::unique_ptr<Platform> MakeWin32Platform(bool (*someone_can_answer)()) {
   return std::make_unique<Win32Platform>(
-      window, someone_can_answer ? someone_can_answer : WindowStationIsVisible);
+      someone_can_answer ? someone_can_answer : WindowStationIsVisible);
 }

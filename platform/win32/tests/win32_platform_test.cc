@@ -12,7 +12,9 @@
 #include "platform/win32/tests/temp_folder.h"
 #include "platform/win32/text.h"
 #include "platform/win32/win32_listing.h"
+#include "platform/win32/win32_listing_internal.h"
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/win32_platform_internal.h"
 #include "run/totals.h"
 #include "sweep/wildcard.h"
 #include "sweep/wildcard_cases.h"
@@ -171,7 +173,7 @@ TEST(Win32CommandLine, ProgramFolderKeepsABackslashOnlyAtADriveRoot) {
 TEST(Win32CommandLine, EnvironmentValuesOfAnyLength) {
   const std::string long_value(1000, 'v');
   SetEnvironmentVariableW(L"AGESWEEP_TEST_VALUE", ToWide(long_value).c_str());
-  std::unique_ptr<Platform> platform = MakeWin32Platform(nullptr);
+  std::unique_ptr<Platform> platform = MakeWin32Platform();
   EXPECT_EQ(long_value, platform->GetEnv("AGESWEEP_TEST_VALUE"));
   SetEnvironmentVariableW(L"AGESWEEP_TEST_VALUE", L"\u00E9t\u00E9");
   EXPECT_EQ("\xC3\xA9t\xC3\xA9", platform->GetEnv("AGESWEEP_TEST_VALUE"));
@@ -456,7 +458,7 @@ TEST(Win32Listing, ExtendedLengthForms) {
 TEST(Win32LogFile, BlocksAreAppendedInTheAnsiCodePage) {
   if (GetACP() != 1252) GTEST_SKIP() << "expects the Western code page 1252";
   TempTree tree;
-  std::unique_ptr<Platform> platform = MakeWin32Platform(nullptr);
+  std::unique_ptr<Platform> platform = MakeWin32Platform();
   const std::string path = tree.root_utf8() + "agesweep.log";
   std::string reason;
   ASSERT_TRUE(platform->AppendToFile(path, "caf\xC3\xA9\r\n", &reason)) << reason;
@@ -474,7 +476,7 @@ TEST(Win32LogFile, BlocksAreAppendedInTheAnsiCodePage) {
 
 TEST(Win32LogFile, AFolderThatCannotHoldTheLogGivesAReason) {
   TempTree tree;
-  std::unique_ptr<Platform> platform = MakeWin32Platform(nullptr);
+  std::unique_ptr<Platform> platform = MakeWin32Platform();
   std::string reason;
   EXPECT_FALSE(platform->AppendToFile(tree.root_utf8() + "missing\\agesweep.log",
                                       "x", &reason));
@@ -485,7 +487,7 @@ TEST(Win32LogFile, AFolderThatCannotHoldTheLogGivesAReason) {
 TEST(Win32LogFile, AFolderInThePlaceOfTheLogIsRefused) {
   TempTree tree;
   tree.Folder(L"agesweep.log");
-  std::unique_ptr<Platform> platform = MakeWin32Platform(nullptr);
+  std::unique_ptr<Platform> platform = MakeWin32Platform();
   std::string reason;
   EXPECT_FALSE(platform->AppendToFile(tree.root_utf8() + "agesweep.log", "x",
                                       &reason));
@@ -499,7 +501,7 @@ TEST(Win32LogFile, AFolderInThePlaceOfTheLogIsRefused) {
 // answer is No and no box is shown (were one shown, this test would hang).
 TEST(Win32Confirmation, NoVisibleDesktopMeansNoWithoutABox) {
   std::unique_ptr<Platform> platform =
-      MakeWin32Platform(nullptr, [] { return false; });
+      MakeWin32Platform([] { return false; });
   EXPECT_FALSE(platform->AskYesNo("Confirm Delete",
                                   "Are you sure you want to delete C:\\x.log"));
 }

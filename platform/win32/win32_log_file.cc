@@ -1,0 +1,105 @@
+#include "platform/win32/win32_log_file.h"
+
+#include <windows.h>
+
+#include "platform/log_lock.h"
+#include "platform/win32/text.h"
+
+namespace {
+
+constexpr char kNotARegularFile[] = "not a regular file";
+
+// The log is narrow text in the ANSI code page; a character outside it
+// becomes the code page's default character.
+std::string ToAnsiCodePage(std::string_view text) {
+  const std::wstring wide = ToWide(text);
+  std::string narrow;
+  if (wide.empty()) return narrow;
+  const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(),
+                                       static_cast<int>(wide.size()), nullptr,
+                                       0, nullptr, nullptr);
+  narrow.resize(static_cast<size_t>(size));
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                      narrow.data(), size, nullptr, nullptr);
+  return narrow;
+}
+
+// Opens the log for writing, creating it when missing. A reparse point (a
+// link, a junction) is opened as itself, never followed, and then refused
+// with everything that is not a plain file on a disk.
+HANDLE OpenLogFile(const std::wstring& path, std::string* error_text) {
+  const HANDLE file = CreateFileW(
+      path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr);
+  const DWORD not_plain =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    *error_text = attributes != INVALID_FILE_ATTRIBUTES &&
+                          (attributes & not_plain)
+                      ? kNotARegularFile
+                      : SystemErrorText(error);
+    return INVALID_HANDLE_VALUE;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(file) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & not_plain)) {
+    CloseHandle(file);
+    *error_text = kNotARegularFile;
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
+
+// The lock that keeps the blocks of runs logging at the same time apart.
+bool LockForAppend(HANDLE file) {
+  return WaitForLogLock([file] {
+    OVERLAPPED whole = {};
+    if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
+                   0, MAXDWORD, MAXDWORD, &whole))
+      return LockTry::kTaken;
+    return GetLastError() == ERROR_LOCK_VIOLATION ? LockTry::kBusy
+                                                  : LockTry::kFailed;
+  });
+}
+
+// Writes `text` at the end of `file`, whole or not at all.
+bool AppendWhole(HANDLE file, const std::string& text, bool locked,
+                 std::string* error_text) {
+  LARGE_INTEGER zero = {}, before = {}, after = {};
+  SetFilePointerEx(file, zero, &before, FILE_END);
+  DWORD written = 0;
+  if (WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written,
+                nullptr) &&
+      written == text.size())
+    return true;
+  const DWORD error = GetLastError();
+  *error_text = error != ERROR_SUCCESS ? SystemErrorText(error)
+                                       : "the block was written only in part";
+  // What was written goes again, when nobody else can have appended after
+  // it.
+  SetFilePointerEx(file, zero, &after, FILE_END);
+  const bool taken_back =
+      (locked || after.QuadPart == before.QuadPart + written) &&
+      SetFilePointerEx(file, before, nullptr, FILE_BEGIN) &&
+      SetEndOfFile(file);
+  if (written > 0 && !taken_back)
+    *error_text += " (part of the block stays in the file)";
+  return false;
+}
+
+}  // namespace
+
+bool AppendToWin32File(const std::string& path, std::string_view text,
+                       std::string* error_text) {
+  const std::string narrow = ToAnsiCodePage(text);
+  const HANDLE file = OpenLogFile(ToWide(path), error_text);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool locked = LockForAppend(file);
+  const bool ok = AppendWhole(file, narrow, locked, error_text);
+  CloseHandle(file);  // closing releases the lock
+  return ok;
+}
