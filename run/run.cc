@@ -2,8 +2,8 @@
 
 #include <memory>
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -20,7 +20,8 @@ const char kRootRefusal[] = "Error: Refusing to sweep the root folder /.";
 // The message for a folder that could not be listed.
 std::string CannotListFolder(const std::string& folder,
                              const std::string& error_text) {
-  return "agesweep: cannot list folder " + Printable(folder) + ": " + error_text;
+  return "agesweep: cannot list folder " + Printable(folder) + ": " +
+         error_text;
 }
 
 // The title, start and program-folder lines.
@@ -55,13 +56,14 @@ RunOutcome Refuse(Platform& platform, RunLog& log, const RunSettings& settings,
 // failed.
 class SweepReport : public SweepObserver {
  public:
-  SweepReport(Platform& platform, RunLog& log) : platform_(platform), log_(log) {}
+  SweepReport(Platform& platform, RunLog& log)
+      : platform_(platform), log_(log) {}
 
   void FileMatched(const std::string&, const FileTimes&) override {}
 
   bool ConfirmDeletion(const std::string& path) override {
-    return platform_.AskYesNo("Confirm Delete",
-                              "Are you sure you want to delete " + Printable(path));
+    return platform_.AskYesNo(
+        "Confirm Delete", "Are you sure you want to delete " + Printable(path));
   }
 
   void FileDeleted(const std::string& path) override {
@@ -71,7 +73,8 @@ class SweepReport : public SweepObserver {
   // Two lines of the log and a message; the walk goes on.
   void DeletionFailed(const std::string& path, int64_t error_number,
                       const std::string& error_text) override {
-    log_.AppendLine("Error: " + std::to_string(error_number) + ": " + error_text);
+    log_.AppendLine("Error: " + std::to_string(error_number) + ": " +
+                    error_text);
     log_.AppendLine("File:  " + path);
     platform_.ReportError("agesweep: cannot delete " + Printable(path) + ": " +
                           error_text);
@@ -142,9 +145,8 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
     return quit(platform, log, settings, kExitRefused);
   }
   std::vector<std::string> refusals;
-  const std::optional<SweepSettings> sweep =
-      SettleSettings(loop, settings, platform.GetEnv("TEMP"),
-                     platform.Separator(), &refusals);
+  const std::optional<SweepSettings> sweep = SettleSettings(
+      loop, settings, platform.GetEnv("TEMP"), platform.Separator(), &refusals);
   if (!sweep) return Refuse(platform, log, settings, refusals);
 
   std::string unlisted_error;

@@ -24,8 +24,7 @@ std::string FormatCount(int64_t value, const LocaleInfo& locale) {
 }
 
 std::string FormatRunTime(double seconds, const LocaleInfo& locale) {
-  const double hundredths = std::llround(seconds * 100.0);
-  const int64_t cents = static_cast<int64_t>(hundredths);
+  const int64_t cents = std::llround(seconds * 100.0);
   const bool negative = cents < 0;
   const uint64_t magnitude =
       negative ? 0 - static_cast<uint64_t>(cents) : static_cast<uint64_t>(cents);

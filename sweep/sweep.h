@@ -53,5 +53,4 @@ struct SweepTotals {
 // Walks `top`, the open folder `settings.folder`, reporting to `observer`.
 // A null `top` (a folder that cannot be listed) is an empty sweep.
 SweepTotals SearchFolder(Platform& platform, const SweepSettings& settings,
-                         std::unique_ptr<Listing> top,
-                         SweepObserver& observer);
+                         std::unique_ptr<Listing> top, SweepObserver& observer);

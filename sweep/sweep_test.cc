@@ -175,10 +175,10 @@ TEST_F(SweepTest, ConfirmationAsksForEachDueFileOnlyYesDeletes) {
   platform.AddFile("/data/c.log", Young());
   recorder.answers = {true, false};
   Sweep();
-  EXPECT_EQ(Lines({"matched /data/a.log", "ask /data/a.log",
-                   "deleted /data/a.log", "matched /data/b.log",
-                   "ask /data/b.log", "matched /data/c.log"}),
-            recorder.events);
+  EXPECT_EQ(
+      Lines({"matched /data/a.log", "ask /data/a.log", "deleted /data/a.log",
+             "matched /data/b.log", "ask /data/b.log", "matched /data/c.log"}),
+      recorder.events);
   EXPECT_FALSE(platform.Find("/data/a.log"));
   EXPECT_TRUE(platform.Find("/data/b.log"));
 }

@@ -25,8 +25,9 @@ class LocalTimeCache {
   // False when the C library cannot convert the instant.
   bool Convert(int64_t utc_seconds, CivilTime* local);
 
-  // Calls of localtime_r so far (for tests).
-  int64_t library_calls() const { return library_calls_; }
+ protected:
+  // Calls of localtime_r so far: what the table saves, for a test to see.
+  int64_t library_calls_ = 0;
 
  private:
   struct Date {
@@ -49,5 +50,4 @@ class LocalTimeCache {
   void Fill(Slot* slot, int64_t day);
 
   Slot slots_[kSlots];
-  int64_t library_calls_ = 0;
 };

@@ -40,10 +40,10 @@ bool AppendToPosixFile(const std::string& path, std::string_view text,
                        std::string* error_text) {
   // Never through a link, never blocking on a FIFO or a device, and only a
   // regular file: the log must not land anywhere but where it is named.
-  const int fd = open(path.c_str(),
-                      O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK |
-                          O_CLOEXEC,
-                      0644);
+  const int fd =
+      open(path.c_str(),
+           O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+           0644);
   struct stat st;
   if (fd < 0) {
     const int error = errno;

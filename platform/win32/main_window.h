@@ -33,7 +33,6 @@ class MainWindow : public WindowDisplay {
   int Display();
 
   HWND hwnd() const { return hwnd_; }
-  HWND control(Control which) const { return controls_[which]; }
 
   // Control identifiers: 100 plus the index in kControls.
   static constexpr int kFirstControlId = 100;

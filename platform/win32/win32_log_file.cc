@@ -15,9 +15,9 @@ std::string ToAnsiCodePage(std::string_view text) {
   const std::wstring wide = ToWide(text);
   std::string narrow;
   if (wide.empty()) return narrow;
-  const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(),
-                                       static_cast<int>(wide.size()), nullptr,
-                                       0, nullptr, nullptr);
+  const int size =
+      WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                          nullptr, 0, nullptr, nullptr);
   narrow.resize(static_cast<size_t>(size));
   WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
                       narrow.data(), size, nullptr, nullptr);
@@ -37,10 +37,10 @@ HANDLE OpenLogFile(const std::wstring& path, std::string* error_text) {
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     const DWORD attributes = GetFileAttributesW(path.c_str());
-    *error_text = attributes != INVALID_FILE_ATTRIBUTES &&
-                          (attributes & not_plain)
-                      ? kNotARegularFile
-                      : SystemErrorText(error);
+    *error_text =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & not_plain)
+            ? kNotARegularFile
+            : SystemErrorText(error);
     return INVALID_HANDLE_VALUE;
   }
   BY_HANDLE_FILE_INFORMATION info;
@@ -58,8 +58,8 @@ HANDLE OpenLogFile(const std::wstring& path, std::string* error_text) {
 bool LockForAppend(HANDLE file) {
   return WaitForLogLock([file] {
     OVERLAPPED whole = {};
-    if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
-                   0, MAXDWORD, MAXDWORD, &whole))
+    if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                   MAXDWORD, MAXDWORD, &whole))
       return LockTry::kTaken;
     return GetLastError() == ERROR_LOCK_VIOLATION ? LockTry::kBusy
                                                   : LockTry::kFailed;
@@ -84,8 +84,7 @@ bool AppendWhole(HANDLE file, const std::string& text, bool locked,
   SetFilePointerEx(file, zero, &after, FILE_END);
   const bool taken_back =
       (locked || after.QuadPart == before.QuadPart + written) &&
-      SetFilePointerEx(file, before, nullptr, FILE_BEGIN) &&
-      SetEndOfFile(file);
+      SetFilePointerEx(file, before, nullptr, FILE_BEGIN) && SetEndOfFile(file);
   if (written > 0 && !taken_back)
     *error_text += " (part of the block stays in the file)";
   return false;

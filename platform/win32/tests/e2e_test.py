@@ -13,7 +13,7 @@ import tempfile
 import unittest
 
 BUILD = os.environ.get("AGESWEEP_BUILD_WIN", "build-win")
-WINE = os.environ.get("AGESWEEP_WINE", "/usr/lib/wine/wine64")
+WINE = os.environ["AGESWEEP_WINE"]  # set by run_windows_suites.py
 RUN_TIMEOUT = 120  # seconds; only a bound for a hung run
 
 TITLE = "Quillfen Utilities Age Sweeper (agesweep.exe)"

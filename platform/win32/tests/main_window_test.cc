@@ -45,7 +45,10 @@ struct MainWindowTest : testing::Test {
     ADD_FAILURE() << name;
     return kCmdok;
   }
-  HWND Control(const char* name) { return window.control(Index(name)); }
+  HWND Control(::Control which) {
+    return GetDlgItem(window.hwnd(), MainWindow::kFirstControlId + which);
+  }
+  HWND Control(const char* name) { return Control(Index(name)); }
 };
 
 }  // namespace
@@ -68,7 +71,7 @@ TEST_F(MainWindowTest, NineControlsWithTheirGeometryAndTexts) {
   const HFONT gui_font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   for (size_t i = 0; i < std::size(kControls); ++i) {
     const ControlLayout& c = kControls[i];
-    const HWND control = window.control(static_cast<::Control>(i));
+    const HWND control = Control(static_cast<::Control>(i));
     ASSERT_NE(nullptr, control) << c.name;
     EXPECT_EQ(window.hwnd(), GetParent(control));
     EXPECT_EQ(static_cast<int>(MainWindow::kFirstControlId + i),

@@ -21,7 +21,7 @@ import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-WINE = os.environ.get("AGESWEEP_WINE", "/usr/lib/wine/wine64")
+WINE = None  # the build's AGESWEEP_WINE, read by main()
 SUITE_TIMEOUT = 600  # seconds; a hung suite fails instead of stalling CI
 
 
@@ -145,10 +145,25 @@ def bmp_to_png(bmp_path, png_path):
         f.write(chunk(b"IEND", b""))
 
 
+def wine_of_build(build):
+    """The Wine loader the cross build was configured with."""
+    try:
+        with open(os.path.join(build, "CMakeCache.txt")) as cache:
+            for line in cache:
+                if line.startswith("AGESWEEP_WINE:"):
+                    return line.split("=", 1)[1].strip()
+    except OSError:
+        pass
+    sys.exit(f"{build} is not a cross build with AGESWEEP_WINE in its cache")
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
     build = os.path.abspath(sys.argv[1])
+    global WINE
+    WINE = os.environ.get("AGESWEEP_WINE") or wine_of_build(build)
+    os.environ["AGESWEEP_WINE"] = WINE  # for e2e_test.py
     for tool in (WINE, shutil.which("Xvfb") or "Xvfb"):
         if not os.path.exists(tool):
             sys.exit(f"missing {tool}: install wine64 and xvfb")
