@@ -45,13 +45,19 @@ class FakeListing : public Listing {
       : platform_(platform), folder_(folder), path_(std::move(path)),
         is_root_(is_root) {}
 
-  bool Next(DirEntry* entry) override {
+  bool Next(DirEntry* entry, std::string* error_text) override {
     if (pos_ >= folder_->children.size()) {
-      platform_.Count(FakeCall::kNext, "");
+      if (platform_.Count(FakeCall::kNext, ""))
+        *error_text = kFakeFaultText;
+      else if (!folder_->list_error.empty())
+        *error_text = folder_->list_error;
       return false;
     }
     const std::string path = path_ + folder_->children[pos_].name;
-    if (platform_.Count(FakeCall::kNext, path)) return false;
+    if (platform_.Count(FakeCall::kNext, path)) {
+      *error_text = kFakeFaultText;
+      return false;
+    }
     const FakeNode& node = folder_->children[pos_++];
     platform_.current_entry = path;
     entry->name = node.name;
@@ -69,16 +75,34 @@ class FakeListing : public Listing {
       *error_text = node.open_trouble;
       return nullptr;
     }
-    if (node.unlistable || node.is_link) return nullptr;
+    if (node.unlistable) {
+      *error_text = "Permission denied";
+      return nullptr;
+    }
+    if (node.is_link) return nullptr;
     return std::make_unique<FakeListing>(
         platform_, &node, CurrentPath() + platform_.separator, false);
   }
 
-  bool IsFileSystemRoot() override { return is_root_; }
+  TopFolderVerdict JudgeAsTopFolder() override {
+    if (is_root_) return TopFolderVerdict::kFileSystemRoot;
+    return folder_->foreign_link ? TopFolderVerdict::kForeignLink
+                                 : TopFolderVerdict::kAllowed;
+  }
 
-  FileTimes ReadCurrentTimes() override {
-    if (platform_.Count(FakeCall::kReadTimes, CurrentPath())) return {};
-    return folder_->children[pos_ - 1].times;
+  bool ReadCurrent(EntryFacts* facts, std::string* error_text) override {
+    const FakeNode& node = folder_->children[pos_ - 1];
+    if (platform_.Count(FakeCall::kReadTimes, CurrentPath())) {
+      *error_text = kFakeFaultText;
+      return false;
+    }
+    if (!node.times_error.empty()) {
+      *error_text = node.times_error;
+      return false;
+    }
+    facts->times = node.times;
+    facts->identity = FileIdentity{1, node.id, node.is_dir ? 2u : 1u};
+    return true;
   }
 
   bool RemoveCurrent(int64_t* error_number, std::string* error_text) override {
@@ -112,6 +136,11 @@ class FakeListing : public Listing {
 
 }  // namespace
 
+uint64_t FakeNode::NextFakeFileNumber() {
+  static uint64_t last = 0;
+  return ++last;
+}
+
 const char* FakeCallName(FakeCall call) {
   switch (call) {
     case FakeCall::kOpenFolder: return "open folder";
@@ -119,6 +148,7 @@ const char* FakeCallName(FakeCall call) {
     case FakeCall::kOpenSubfolder: return "open subfolder";
     case FakeCall::kReadTimes: return "read times";
     case FakeCall::kRemove: return "remove";
+    case FakeCall::kLogOpen: return "log open";
     case FakeCall::kLogWrite: return "log write";
     case FakeCall::kAsk: return "confirmation";
     case FakeCall::kNow: return "now";
@@ -235,23 +265,61 @@ std::unique_ptr<Listing> FakePlatform::OpenFolder(const std::string& path,
   return std::make_unique<FakeListing>(*this, node, folder, node == &root);
 }
 
-bool FakePlatform::AppendToFile(const std::string& path, std::string_view text,
-                                std::string* error_text) {
-  if (Count(FakeCall::kLogWrite, path)) {
+namespace {
+
+class FakeLogFile : public LogFile {
+ public:
+  FakeLogFile(FakePlatform& platform, std::string path, FileIdentity identity)
+      : platform_(platform), path_(std::move(path)), identity_(identity) {}
+
+  FileIdentity Identity() override { return identity_; }
+
+  bool Append(std::string_view text, bool* lock_held,
+              std::string* error_text) override {
+    if (platform_.Count(FakeCall::kLogWrite, path_)) {
+      *error_text = kFakeFaultText;
+      return false;
+    }
+    if (platform_.log_write_fails) {
+      *error_text = "Read-only file system";
+      return false;
+    }
+    *lock_held = !platform_.log_lock_busy;
+    platform_.files_written[path_].append(text);
+    return true;
+  }
+
+ private:
+  FakePlatform& platform_;
+  std::string path_;
+  FileIdentity identity_;
+};
+
+}  // namespace
+
+std::unique_ptr<LogFile> FakePlatform::OpenLogFile(const std::string& path,
+                                                   std::string* error_text) {
+  if (Count(FakeCall::kLogOpen, path)) {
     *error_text = kFakeFaultText;
-    return false;
+    return nullptr;
   }
-  if (log_write_fails) {
-    *error_text = "Read-only file system";
-    return false;
+  if (!log_open_error.empty()) {
+    *error_text = log_open_error;
+    return nullptr;
   }
-  files_written[path].append(text);
-  return true;
+  // A log inside the fake tree is that file; any other is a file of its own
+  // on another volume.
+  const FakeNode* node = Find(path);
+  const FileIdentity identity =
+      node ? FileIdentity{1, node->id, 1}
+           : FileIdentity{2, std::hash<std::string>()(path), 1};
+  return std::make_unique<FakeLogFile>(*this, path, identity);
 }
 
 bool FakePlatform::AskYesNo(const std::string& title,
                             const std::string& prompt) {
   prompts.push_back(title + ": " + prompt);
+  if (while_asking) while_asking(*this);
   if (Count(FakeCall::kAsk, current_entry)) return false;
   if (signal_at_prompt != 0) {
     interrupt_signal = signal_at_prompt;

@@ -4,7 +4,7 @@
 #include <thread>
 
 bool WaitForLogLock(const std::function<LockTry()>& try_lock) {
-  for (int attempt = 0; attempt < 500; ++attempt) {
+  for (int attempt = 0; attempt < 3000; ++attempt) {
     switch (try_lock()) {
       case LockTry::kTaken:
         return true;

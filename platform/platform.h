@@ -29,11 +29,39 @@ struct FileTimes {
   FileTime last_write;
 };
 
+// Which file an entry is, whatever path leads to it: its volume, its number
+// on that volume and its type. Two entries with the same identity are the
+// same file at that moment.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t file = 0;
+  uint32_t type = 0;  // the platform's file type bits
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// What the walk reads of a matched file.
+struct EntryFacts {
+  FileTimes times;
+  FileIdentity identity;
+};
+
 // One entry of a folder listing. `name` stays valid until the next call of
 // Listing::Next on the same listing.
 struct DirEntry {
   std::string_view name;
   bool is_dir = false;
+};
+
+// Whether a folder may be where a sweep starts.
+enum class TopFolderVerdict {
+  kAllowed,
+  // The root of the whole file system. Drive roots on Windows are not: a
+  // scratch drive is a real use.
+  kFileSystemRoot,
+  // Named through a link, as its last part, that neither the user running
+  // the sweep nor the administrator owns: whoever owns it chooses what is
+  // swept.
+  kForeignLink,
 };
 
 // An open folder, listed one entry at a time in the file system's order: a
@@ -45,31 +73,47 @@ struct DirEntry {
 struct Listing {
   virtual ~Listing() = default;
 
-  // Moves to the next entry and describes it. False when the folder has no
-  // more entries or the listing failed; either way the folder's loop ends.
-  virtual bool Next(DirEntry* entry) = 0;
+  // Moves to the next entry and describes it. False at the end of the
+  // folder, and when reading it failed: then with `*error_text` set, so
+  // that a folder read only in part is never taken for a whole one.
+  virtual bool Next(DirEntry* entry, std::string* error_text) = 0;
 
   // Opens the current entry, a folder, for listing. Null when it is not to
-  // be listed: it cannot be read, it is a link, or it is a volume mounted
-  // there. `*error_text` is set only when the system itself ran short (of
-  // descriptors or memory), a failure the user must hear of; otherwise it
-  // is left alone.
+  // be listed. `*error_text` is set when it could not be opened; it is left
+  // alone when it is not to be entered at all: a link, a volume mounted
+  // there, or a folder that has gone meanwhile.
   virtual std::unique_ptr<Listing> OpenCurrentFolder(
       std::string* error_text) = 0;
 
-  // Reads both times of the current entry without following links. A time
-  // that cannot be read comes back invalid.
-  virtual FileTimes ReadCurrentTimes() = 0;
+  // Reads the current entry's times and identity as they are now, without
+  // following links. False, with the system's wording, when they cannot be
+  // read; a time the file system does not keep comes back invalid.
+  virtual bool ReadCurrent(EntryFacts* facts, std::string* error_text) = 0;
 
   // Deletes exactly the current entry. On failure returns false with
   // `*error_number` and `*error_text` set to the platform's numbering and
   // wording of the failure.
   virtual bool RemoveCurrent(int64_t* error_number, std::string* error_text) = 0;
 
-  // True when this folder is the root of the whole file system, which no
-  // sweep may start from. Drive roots on Windows are not: a scratch drive
-  // is a real use.
-  virtual bool IsFileSystemRoot() = 0;
+  // Whether a sweep may start from this folder, opened by
+  // Platform::OpenFolder.
+  virtual TopFolderVerdict JudgeAsTopFolder() = 0;
+};
+
+// The log file, open for appending from before the sweep to its end.
+struct LogFile {
+  virtual ~LogFile() = default;
+
+  // The file's identity, so that the sweep can leave it alone.
+  virtual FileIdentity Identity() = 0;
+
+  // Appends `text` (UTF-8), whole or not at all, under a lock that keeps
+  // the blocks of runs logging at the same time apart. The lock is waited
+  // for a while; when another run holds it longer, the text is appended
+  // all the same, in one write, and `*lock_held` is false. On failure
+  // returns false with the failure's wording.
+  virtual bool Append(std::string_view text, bool* lock_held,
+                      std::string* error_text) = 0;
 };
 
 // Conventions of the user's locale that the run needs.
@@ -90,7 +134,7 @@ struct Platform {
   // The value of an environment variable; empty when it is not set.
   virtual std::string GetEnv(const std::string& name) = 0;
   // The folder holding the executable, without a trailing separator except at
-  // a root.
+  // a root; empty when the system cannot tell.
   virtual std::string ProgramFolder() = 0;
   // The folder separator: '\\' on Windows, '/' on POSIX.
   virtual char Separator() = 0;
@@ -111,11 +155,11 @@ struct Platform {
   // the system's wording of the failure, when it cannot be listed.
   virtual std::unique_ptr<Listing> OpenFolder(const std::string& path,
                                               std::string* error_text) = 0;
-  // Appends `text` (UTF-8) to the regular file at `path`, creating it when
-  // missing, never through a link. The text is in the file whole or not at
-  // all. On failure returns false with the failure's wording.
-  virtual bool AppendToFile(const std::string& path, std::string_view text,
-                            std::string* error_text) = 0;
+  // Opens the regular file at `path` for appending, creating it when
+  // missing, never through a link; null, with the failure's wording, when
+  // it cannot be.
+  virtual std::unique_ptr<LogFile> OpenLogFile(const std::string& path,
+                                               std::string* error_text) = 0;
 
   // The user.
   // The modal Yes/No box; Yes is the default. True only for Yes; an

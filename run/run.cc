@@ -16,6 +16,7 @@
 namespace {
 
 const char kRootRefusal[] = "Error: Refusing to sweep the root folder /.";
+const char kLogHint[] = "Set AGESWEEP_LOG to a file you can write.";
 
 // The message for a folder that could not be listed.
 std::string CannotListFolder(const std::string& folder,
@@ -31,24 +32,40 @@ void StartLog(Platform& platform, RunLog* log) {
   log->AppendLine("App Path: " + platform.ProgramFolder());
 }
 
-// Ends the run early: the quit line, then the log when asked for.
-RunOutcome quit(Platform& platform, RunLog& log, const RunSettings& settings,
+// Ends the run early: the quit line, then the log when asked for and
+// possible.
+RunOutcome quit(Platform& platform, RunLog& log, bool log_to_file,
                 int exit_status) {
   log.AppendLine("Quit: " + platform.FormatGeneralDate(platform.Now()));
   // A refused run keeps its status even when the log cannot be written; the
   // failure to write has been reported on its own.
-  if (settings.LogToFile) WriteLog(platform, log);
+  if (log_to_file) WriteLog(platform, log);
   return RunOutcome{false, exit_status};
 }
 
 // Each line that refuses the run goes to the log and to the user.
-RunOutcome Refuse(Platform& platform, RunLog& log, const RunSettings& settings,
+RunOutcome Refuse(Platform& platform, RunLog& log, bool log_to_file,
                   const std::vector<std::string>& refusals) {
   for (const std::string& line : refusals) {
     log.AppendLine(line);
     platform.ReportError(line);
   }
-  return quit(platform, log, settings, kExitRefused);
+  return quit(platform, log, log_to_file, kExitRefused);
+}
+
+// Why the open folder `top` may not be swept; empty when it may.
+std::string TopFolderRefusal(Listing& top, const std::string& folder) {
+  switch (top.JudgeAsTopFolder()) {
+    case TopFolderVerdict::kAllowed:
+      return "";
+    case TopFolderVerdict::kFileSystemRoot:
+      return kRootRefusal;
+    case TopFolderVerdict::kForeignLink:
+      return "Error: Refusing to sweep " +
+             folder.substr(0, folder.size() - 1) +
+             ": it is a link that neither you nor root owns.";
+  }
+  return "";
 }
 
 // What the run makes of the sweep's reports: the deletion and failure
@@ -61,35 +78,64 @@ class SweepReport : public SweepObserver {
 
   void FileMatched(const std::string&, const FileTimes&) override {}
 
+  void TimesUnreadable(const std::string& path,
+                       const std::string& error_text) override {
+    platform_.ReportError("agesweep: cannot read the times of " +
+                          Printable(path) + ": " + error_text);
+    failed_ = true;
+  }
+
+  void FileChanged(const std::string& path) override {
+    platform_.ReportError("agesweep: " + Printable(path) +
+                          " changed while asked; kept");
+  }
+
   bool ConfirmDeletion(const std::string& path) override {
     return platform_.AskYesNo(
         "Confirm Delete", "Are you sure you want to delete " + Printable(path));
   }
 
+  // In pieces: the file is gone, and its line must not wait for memory.
   void FileDeleted(const std::string& path) override {
-    log_.AppendLine("Delete: " + path);
+    log_.Append("Delete: ");
+    log_.Append(path);
+    log_.EndLine();
+    StopWhenShort();
   }
 
   // Two lines of the log and a message; the walk goes on.
   void DeletionFailed(const std::string& path, int64_t error_number,
                       const std::string& error_text) override {
-    log_.AppendLine("Error: " + std::to_string(error_number) + ": " +
-                    error_text);
-    log_.AppendLine("File:  " + path);
+    failed_ = true;
+    log_.Append("Error: ");
+    log_.Append(std::to_string(error_number));
+    log_.Append(": ");
+    log_.Append(error_text);
+    log_.EndLine();
+    log_.Append("File:  ");
+    log_.Append(path);
+    log_.EndLine();
     platform_.ReportError("agesweep: cannot delete " + Printable(path) + ": " +
                           error_text);
-    failed_ = true;
+    StopWhenShort();
   }
 
-  void FolderUnlisted(const std::string& folder,
-                      const std::string& error_text) override {
-    platform_.ReportError(CannotListFolder(folder, error_text));
+  void FolderUnreadable(const std::string& folder,
+                        const std::string& error_text) override {
+    platform_.ReportError("agesweep: cannot read folder " + Printable(folder) +
+                          ": " + error_text);
     failed_ = true;
   }
 
   bool failed() const { return failed_; }
 
  private:
+  // A log living on its reserve stops the walk, while the lines that close
+  // the block still fit.
+  void StopWhenShort() {
+    if (log_.short_of_memory()) throw std::bad_alloc();
+  }
+
   Platform& platform_;
   RunLog& log_;
   bool failed_ = false;
@@ -142,18 +188,38 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
 
   if (loop.retired) {
     log.AppendLine(kRetiredSwitchText);
-    return quit(platform, log, settings, kExitRefused);
+    return quit(platform, log, settings.LogToFile, kExitRefused);
   }
   std::vector<std::string> refusals;
-  const std::optional<SweepSettings> sweep = SettleSettings(
+  std::optional<SweepSettings> sweep = SettleSettings(
       loop, settings, platform.GetEnv("TEMP"), platform.Separator(), &refusals);
-  if (!sweep) return Refuse(platform, log, settings, refusals);
+  if (!sweep) return Refuse(platform, log, settings.LogToFile, refusals);
+
+  // The log is opened before anything is swept: a run that could not say
+  // what it deleted deletes nothing.
+  const std::string log_path = settings.LogToFile ? LogFilePath(platform) : "";
+  std::unique_ptr<LogFile> log_file;
+  if (settings.LogToFile) {
+    std::string error_text;
+    if (log_path.empty())
+      return Refuse(platform, log, false,
+                    {std::string("Error: Cannot tell where the log file goes: "
+                                 "the program's folder is unknown. ") +
+                     kLogHint});
+    log_file = platform.OpenLogFile(log_path, &error_text);
+    if (!log_file)
+      return Refuse(platform, log, false,
+                    {"Error: Cannot write the log file " + log_path + ": " +
+                     error_text + ". " + kLogHint});
+    sweep->own_log = log_file->Identity();
+  }
 
   std::string unlisted_error;
   std::unique_ptr<Listing> top =
       platform.OpenFolder(sweep->folder, &unlisted_error);
-  if (top && top->IsFileSystemRoot())
-    return Refuse(platform, log, settings, {kRootRefusal});
+  const std::string refusal = top ? TopFolderRefusal(*top, sweep->folder) : "";
+  if (!refusal.empty())
+    return Refuse(platform, log, settings.LogToFile, {refusal});
 
   BlankWindow(window);
   const double start = platform.MonotonicSeconds();
@@ -163,13 +229,19 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
   const double end = platform.MonotonicSeconds();
   ShowTotals(platform, totals, end - start, window, &log);
   // An interrupted run says so in place of the done line, with the summary
-  // of what it did before it stopped.
+  // of what it did before it stopped; so does one that ran out of memory.
   const int signal = platform.InterruptSignal();
-  log.AppendLine((signal ? "Quit: " : "Done: ") +
+  const bool stopped = signal != 0 || totals.out_of_memory;
+  log.AppendLine((stopped ? "Quit: " : "Done: ") +
                  platform.FormatGeneralDate(platform.Now()));
 
   int status = report.failed() ? kExitFailed : kExitOk;
-  if (settings.LogToFile && !WriteLog(platform, log)) status = kExitFailed;
+  if (totals.out_of_memory) {
+    platform.ReportError("agesweep: out of memory; the sweep stopped early");
+    status = kExitFailed;
+  }
+  if (log_file && !AppendBlock(platform, *log_file, log_path, log))
+    status = kExitFailed;
   // The top folder's failure is said last, after the run's own account, so
   // that it is the line a user sees.
   if (!unlisted_error.empty()) {

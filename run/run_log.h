@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+struct LogFile;
 struct Platform;
 
 extern const char kCrLf[];
@@ -18,6 +19,8 @@ extern const char kLogFileName[];
 std::string Printable(std::string_view text);
 
 struct RunLog {
+  RunLog() { text.reserve(kReserveBytes); }
+
   std::string text;
 
   // Appends `s` as Printable shows it: no text given to the log can break
@@ -30,13 +33,33 @@ struct RunLog {
   }
   // Ends the arguments line: the log becomes CR LF, itself, CR LF.
   void Wrap();
+
+  // Whether memory ran out and the text now lives on its reserve: room
+  // kept for the lines that close a block (the summary, Quit: and the last
+  // line end), so that a run short of memory can still say what it did.
+  bool short_of_memory() const { return short_of_memory_; }
+
+ private:
+  static constexpr size_t kReserveBytes = 4096;
+
+  // Makes room for `n` more bytes, keeping the reserve beyond them while
+  // memory allows.
+  void MakeRoom(size_t n);
+
+  bool short_of_memory_ = false;
 };
 
 // The log file: the environment variable AGESWEEP_LOG when it is set and not
 // empty (an installed program's own folder is seldom writable), else
-// agesweep.log in the program folder.
+// agesweep.log in the program folder; empty when that folder is unknown.
 std::string LogFilePath(Platform& platform);
 
-// Appends the log and one CR LF to the log file, whole or not at all. When
-// that fails, says so through the platform and returns false.
-bool WriteLog(Platform& platform, const RunLog& log);
+// Appends the log and one CR LF to `file`, the log file at `path`, whole or
+// not at all. What went wrong is said through the platform; false then, and
+// when the block had to go in without the lock.
+bool AppendBlock(Platform& platform, LogFile& file, const std::string& path,
+                 RunLog& log);
+
+// Opens the log file and appends the block: for a run that ends before the
+// sweep.
+bool WriteLog(Platform& platform, RunLog& log);

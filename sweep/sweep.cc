@@ -1,6 +1,7 @@
 #include "sweep/sweep.h"
 
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -30,24 +31,44 @@ bool KillFile(Walk& walk, Listing& listing, const std::string& path) {
   return false;
 }
 
+// Whether a file with `times` is due now. A time that cannot be converted
+// has no age: the file is never due, rather than being judged by some other
+// time.
+bool IsDue(Walk& walk, const FileTimes& times) {
+  const SweepSettings& settings = walk.settings;
+  CivilTime local;
+  const FileTime chosen =
+      settings.use_modified_time ? times.last_write : times.creation;
+  if (!chosen.valid || !walk.platform.ToLocal(chosen, &local)) return false;
+  return CountIntervals(settings.interval, local, walk.platform.Now(),
+                        walk.first_weekday) >= settings.time_frame;
+}
+
 // The matched-file step for the listing's current entry, whose full path is
 // `path` (for the reports only: the deletion acts on the entry itself).
 void MatchedFile(Walk& walk, Listing& listing, const std::string& path) {
   const SweepSettings& settings = walk.settings;
-  const FileTimes times = listing.ReadCurrentTimes();
-  walk.observer.FileMatched(path, times);
+  EntryFacts facts;
+  std::string error_text;
+  if (!listing.ReadCurrent(&facts, &error_text)) {
+    walk.observer.TimesUnreadable(path, error_text);
+    return;
+  }
+  walk.observer.FileMatched(path, facts.times);
+  if (!IsDue(walk, facts.times)) return;
+  if (settings.own_log == facts.identity) return;
 
-  // A time that cannot be converted has no age: the file is never due,
-  // rather than being judged by some other time.
-  CivilTime local;
-  const FileTime chosen =
-      settings.use_modified_time ? times.last_write : times.creation;
-  if (!chosen.valid || !walk.platform.ToLocal(chosen, &local)) return;
-  const int64_t age = CountIntervals(settings.interval, local,
-                                     walk.platform.Now(), walk.first_weekday);
-  if (age < settings.time_frame) return;
-
-  if (!settings.quiet_mode && !walk.observer.ConfirmDeletion(path)) return;
+  if (!settings.quiet_mode) {
+    if (!walk.observer.ConfirmDeletion(path)) return;
+    // The answer may have taken long: what is deleted must still be the
+    // file that was asked about, and still due.
+    EntryFacts now;
+    if (!listing.ReadCurrent(&now, &error_text) ||
+        now.identity != facts.identity || !IsDue(walk, now.times)) {
+      walk.observer.FileChanged(path);
+      return;
+    }
+  }
   if (KillFile(walk, listing, path)) walk.observer.FileDeleted(path);
 }
 
@@ -68,10 +89,13 @@ void WalkTree(Walk& walk, std::unique_ptr<Listing> top, std::string folder) {
   std::vector<Level> stack;
   stack.push_back(Level{std::move(top), folder.size()});
   DirEntry entry;
+  std::string error_text;
   while (!stack.empty() && walk.platform.InterruptSignal() == 0) {
     Listing& listing = *stack.back().listing;
     folder.resize(stack.back().folder_length);
-    if (!listing.Next(&entry)) {
+    error_text.clear();
+    if (!listing.Next(&entry, &error_text)) {
+      if (!error_text.empty()) walk.observer.FolderUnreadable(folder, error_text);
       stack.pop_back();
       continue;
     }
@@ -82,12 +106,11 @@ void WalkTree(Walk& walk, std::unique_ptr<Listing> top, std::string folder) {
       if (entry.name[0] == '.' || !walk.settings.include_subdirs) continue;
       folder.append(entry.name);
       folder += walk.separator;
-      std::string error_text;
       if (std::unique_ptr<Listing> sub =
               listing.OpenCurrentFolder(&error_text)) {
         stack.push_back(Level{std::move(sub), folder.size()});
       } else if (!error_text.empty()) {
-        walk.observer.FolderUnlisted(folder, error_text);
+        walk.observer.FolderUnreadable(folder, error_text);
       }
     } else if (walk.wildcard.Matches(entry.name)) {
       ++totals.FilesFound;
@@ -109,6 +132,12 @@ SweepTotals SearchFolder(Platform& platform, const SweepSettings& settings,
             platform.Separator(),
             WildcardList(settings.wildcard),
             SweepTotals()};
-  if (top) WalkTree(walk, std::move(top), settings.folder);
+  try {
+    if (top) WalkTree(walk, std::move(top), settings.folder);
+  } catch (const std::bad_alloc&) {
+    // The walk's folders are closed and their memory freed on the way out,
+    // so the run has room to say what it did.
+    walk.totals.out_of_memory = true;
+  }
   return walk.totals;
 }

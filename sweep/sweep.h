@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/platform.h"
@@ -20,6 +21,8 @@ struct SweepSettings {
   bool use_modified_time = false;  // false: the creation time
   IntervalCode interval{};
   int time_frame = 0;
+  // The run's own log file, which the sweep never deletes.
+  std::optional<FileIdentity> own_log;
 };
 
 // What a sweep reports as it goes, in walk order. The sweep only says what
@@ -28,29 +31,41 @@ struct SweepSettings {
 struct SweepObserver {
   virtual ~SweepObserver() = default;
 
-  // A file whose name matched, before its age is judged; a time that could
-  // not be read is invalid.
+  // A file whose name matched, before its age is judged; a time the file
+  // system does not keep is invalid.
   virtual void FileMatched(const std::string& path, const FileTimes& times) = 0;
+  // A file whose name matched but whose times could not be read: it has no
+  // age and stays.
+  virtual void TimesUnreadable(const std::string& path,
+                               const std::string& error_text) = 0;
   // A due file, when the sweep is not quiet: true to delete it.
   virtual bool ConfirmDeletion(const std::string& path) = 0;
+  // A file that was confirmed but is no longer the file that was asked
+  // about, or no longer due: it stays.
+  virtual void FileChanged(const std::string& path) = 0;
   virtual void FileDeleted(const std::string& path) = 0;
   // The deletion of a due file failed, with the platform's numbering and
   // wording of the failure.
   virtual void DeletionFailed(const std::string& path, int64_t error_number,
                               const std::string& error_text) = 0;
-  // A subfolder that could not be listed because the system ran short (of
-  // descriptors or memory); `folder` ends in the separator.
-  virtual void FolderUnlisted(const std::string& folder,
-                              const std::string& error_text) = 0;
+  // A subfolder that could not be opened, or a folder whose reading failed
+  // part-way; `folder` ends in the separator. The walk goes on with the
+  // rest of the tree.
+  virtual void FolderUnreadable(const std::string& folder,
+                                const std::string& error_text) = 0;
 };
 
 // What a sweep counted.
 struct SweepTotals {
   int64_t FilesSearched = 0;  // every entry examined
   int64_t FilesFound = 0;     // every file whose name matched
+  // Memory ran out: the walk stopped after the entry at hand, as on an
+  // interruption.
+  bool out_of_memory = false;
 };
 
 // Walks `top`, the open folder `settings.folder`, reporting to `observer`.
-// A null `top` (a folder that cannot be listed) is an empty sweep.
+// A null `top` (a folder that cannot be listed) is an empty sweep. An
+// observer may stop the walk by throwing std::bad_alloc: memory ran out.
 SweepTotals SearchFolder(Platform& platform, const SweepSettings& settings,
                          std::unique_ptr<Listing> top, SweepObserver& observer);

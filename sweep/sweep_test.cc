@@ -30,9 +30,16 @@ struct Recorder : SweepObserver {
     events.push_back("failed " + path + ": " + std::to_string(number) + " " +
                      text);
   }
-  void FolderUnlisted(const std::string& folder,
-                      const std::string& text) override {
-    events.push_back("unlisted " + folder + ": " + text);
+  void FolderUnreadable(const std::string& folder,
+                        const std::string& text) override {
+    events.push_back("unreadable " + folder + ": " + text);
+  }
+  void TimesUnreadable(const std::string& path,
+                       const std::string& text) override {
+    events.push_back("no times " + path + ": " + text);
+  }
+  void FileChanged(const std::string& path) override {
+    events.push_back("changed " + path);
   }
 };
 
@@ -216,7 +223,7 @@ TEST_F(SweepTest, ASubfolderTheSystemRanShortForIsReportedAndTheWalkGoesOn) {
   platform.AddFile("/data/deep/old.log", Old());
   platform.AddFile("/data/old.log", Old());
   Sweep();
-  EXPECT_EQ(Lines({"unlisted /data/deep/: Too many open files",
+  EXPECT_EQ(Lines({"unreadable /data/deep/: Too many open files",
                    "matched /data/old.log", "deleted /data/old.log"}),
             recorder.events);
   EXPECT_TRUE(platform.Find("/data/deep/old.log"));

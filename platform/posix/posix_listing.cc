@@ -43,14 +43,15 @@ class EntryReader {
   int fd() const { return fd_; }
 
   // The next entry's name and type (a DT_ value); false at the end of the
-  // folder or on a failure.
-  bool Next(std::string_view* name, unsigned char* type) {
+  // folder, and on a failure with `*error` set to its errno.
+  bool Next(std::string_view* name, unsigned char* type, int* error) {
     if (pos_ >= end_) {
       if (capacity_ < kBufferBytes) {
         buffer_.reset(new char[kBufferBytes]);
         capacity_ = kBufferBytes;
       }
       const long n = syscall(SYS_getdents64, fd_, buffer_.get(), kBufferBytes);
+      if (n < 0) *error = errno;
       if (n <= 0) return false;
       pos_ = 0;
       end_ = static_cast<size_t>(n);
@@ -116,10 +117,13 @@ class EntryReader {
 
   int fd() const { return fd_; }
 
-  bool Next(std::string_view* name, unsigned char* type) {
+  bool Next(std::string_view* name, unsigned char* type, int* error) {
     errno = 0;
     const dirent* d = readdir(dir_);
-    if (!d) return false;
+    if (!d) {
+      *error = errno;
+      return false;
+    }
     *name = d->d_name;
     *type = d->d_type;
     return true;
@@ -141,12 +145,6 @@ class EntryReader {
   int fd_;
 };
 #endif
-
-// Whether an open failure means the system ran short rather than that the
-// folder cannot be listed.
-bool RanShort(int error) {
-  return error == EMFILE || error == ENFILE || error == ENOMEM;
-}
 
 // The device of an open folder and whether it is the root of a mount.
 bool Identify(int fd, dev_t* device, bool* mount_root) {
@@ -172,10 +170,14 @@ class PosixListing : public Listing {
   PosixListing(std::unique_ptr<EntryReader> reader, dev_t device)
       : reader_(std::move(reader)), fd_(reader_->fd()), device_(device) {}
 
-  bool Next(DirEntry* entry) override {
+  bool Next(DirEntry* entry, std::string* error_text) override {
     unsigned char type;
     std::string_view name;
-    if (!reader_->Next(&name, &type)) return false;
+    int error = 0;
+    if (!reader_->Next(&name, &type, &error)) {
+      if (error != 0) *error_text = strerror(error);
+      return false;
+    }
     // A copy of its own, in a buffer that only ever grows: the reader's
     // buffer may shrink while the walk is below this folder.
     if (name.size() >= name_capacity_) {
@@ -195,7 +197,10 @@ class PosixListing : public Listing {
     const int fd =
         openat(fd_, current_, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-      if (RanShort(errno)) *error_text = strerror(errno);
+      // A link (ELOOP; ENOTDIR when it leads to a folder), or an entry that
+      // is gone or no longer a folder, is not entered and not a failure.
+      if (errno != ELOOP && errno != ENOTDIR && errno != ENOENT)
+        *error_text = strerror(errno);
       return nullptr;
     }
     // A volume mounted here (a bind mount, a network share, another disk)
@@ -203,8 +208,12 @@ class PosixListing : public Listing {
     // opened folder, so a mount made after the check cannot slip in.
     dev_t device;
     bool mount_root;
-    if (!Identify(fd, &device, &mount_root) || device != device_ ||
-        mount_root) {
+    if (!Identify(fd, &device, &mount_root)) {
+      *error_text = strerror(errno);
+      close(fd);
+      return nullptr;
+    }
+    if (device != device_ || mount_root) {
       close(fd);
       return nullptr;
     }
@@ -213,26 +222,37 @@ class PosixListing : public Listing {
     return sub;
   }
 
-  FileTimes ReadCurrentTimes() override {
-    FileTimes times;
+  bool ReadCurrent(EntryFacts* facts, std::string* error_text) override {
+    FileTimes& times = facts->times;
 #ifdef STATX_BTIME
     struct statx sx;
     if (statx(fd_, current_, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
-              STATX_MTIME | STATX_BTIME, &sx) == 0) {
+              STATX_TYPE | STATX_INO | STATX_MTIME | STATX_BTIME, &sx) == 0) {
       times.last_write = FromTimespec(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
       times.creation =
           (sx.stx_mask & STATX_BTIME)
               ? FromTimespec(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec)
               : times.last_write;
-      return times;
+      facts->identity = FileIdentity{makedev(sx.stx_dev_major, sx.stx_dev_minor),
+                                     sx.stx_ino,
+                                     static_cast<uint32_t>(sx.stx_mode & S_IFMT)};
+      return true;
+    }
+    if (errno != ENOSYS) {
+      *error_text = strerror(errno);
+      return false;
     }
 #endif
     struct stat st;
-    if (fstatat(fd_, current_, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      times.last_write = FromTimespec(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
-      times.creation = times.last_write;
+    if (fstatat(fd_, current_, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      *error_text = strerror(errno);
+      return false;
     }
-    return times;
+    times.last_write = FromTimespec(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    times.creation = times.last_write;
+    facts->identity = FileIdentity{st.st_dev, st.st_ino,
+                                   static_cast<uint32_t>(st.st_mode & S_IFMT)};
+    return true;
   }
 
   bool RemoveCurrent(int64_t* error_number, std::string* error_text) override {
@@ -242,18 +262,24 @@ class PosixListing : public Listing {
     return false;
   }
 
-  bool IsFileSystemRoot() override {
+  TopFolderVerdict JudgeAsTopFolder() override {
     struct stat here, root;
-    return fstat(fd_, &here) == 0 && stat("/", &root) == 0 &&
-           here.st_dev == root.st_dev && here.st_ino == root.st_ino;
+    if (fstat(fd_, &here) == 0 && stat("/", &root) == 0 &&
+        here.st_dev == root.st_dev && here.st_ino == root.st_ino)
+      return TopFolderVerdict::kFileSystemRoot;
+    return foreign_link_ ? TopFolderVerdict::kForeignLink
+                         : TopFolderVerdict::kAllowed;
   }
 
+  // Named through a link that neither the user nor root owns.
+  void MarkForeignLink() { foreign_link_ = true; }
+
   // A listing of the open folder `fd`, which it takes over.
-  static std::unique_ptr<Listing> Wrap(int fd, dev_t device,
-                                       std::string* error_text) {
+  static std::unique_ptr<PosixListing> Wrap(int fd, dev_t device,
+                                            std::string* error_text) {
     std::unique_ptr<EntryReader> reader = EntryReader::Open(fd);
     if (!reader) {
-      if (error_text && RanShort(errno)) *error_text = strerror(errno);
+      if (error_text) *error_text = strerror(errno);
       return nullptr;
     }
     return std::make_unique<PosixListing>(std::move(reader), device);
@@ -280,14 +306,34 @@ class PosixListing : public Listing {
   int fd_;
   dev_t device_;  // every folder of the walk is on the top folder's device
   const char* current_ = "";  // the current entry's name, NUL-terminated
+  bool foreign_link_ = false;
   std::unique_ptr<char[]> name_;
   size_t name_capacity_ = 0;
 };
 
 }  // namespace
 
+namespace {
+
+// Whether `path` names, as its last part, a link that neither the user
+// running the sweep nor root owns; `*link` receives what lstat said of it.
+bool IsForeignLink(const std::string& path, struct stat* link) {
+  std::string name = path;
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  if (lstat(name.c_str(), link) != 0) *link = {};
+  if (!S_ISLNK(link->st_mode)) return false;
+  return link->st_uid != geteuid() && link->st_uid != 0;
+}
+
+}  // namespace
+
 std::unique_ptr<Listing> OpenPosixFolder(const std::string& path,
                                          std::string* error_text) {
+  // Links on the way are the system's and the user's business (/var/run,
+  // say); the last part is judged before the open and again after it, so
+  // that a link swapped in meanwhile is judged too.
+  struct stat before = {}, after = {};
+  const bool foreign_before = IsForeignLink(path, &before);
   const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   dev_t device;
   bool mount_root;
@@ -296,7 +342,13 @@ std::unique_ptr<Listing> OpenPosixFolder(const std::string& path,
     if (fd >= 0) close(fd);
     return nullptr;
   }
-  std::unique_ptr<Listing> listing = PosixListing::Wrap(fd, device, nullptr);
-  if (!listing && error_text) *error_text = strerror(errno);
+  std::unique_ptr<PosixListing> listing =
+      PosixListing::Wrap(fd, device, error_text);
+  if (!listing) return nullptr;
+  const bool foreign_after = IsForeignLink(path, &after);
+  if (foreign_before || foreign_after ||
+      (S_ISLNK(before.st_mode) != S_ISLNK(after.st_mode)) ||
+      (S_ISLNK(before.st_mode) && before.st_ino != after.st_ino))
+    listing->MarkForeignLink();
   return listing;
 }

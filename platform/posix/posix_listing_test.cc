@@ -63,10 +63,12 @@ std::set<Listed> ListAll(const std::string& folder) {
   std::unique_ptr<Listing> listing = OpenPosixFolder(folder + "/");
   if (!listing) return listed;
   DirEntry entry;
-  while (listing->Next(&entry)) {
+  std::string error_text;
+  while (listing->Next(&entry, &error_text)) {
     EXPECT_TRUE(listed.insert({std::string(entry.name), entry.is_dir}).second)
         << "listed twice: " << entry.name;
   }
+  EXPECT_EQ("", error_text);
   return listed;
 }
 
@@ -132,15 +134,17 @@ TEST(PosixListing, FoldersAndLinksToFoldersCarryTheDirectoryBit) {
   std::unique_ptr<Listing> listing = OpenPosixFolder(tmp.path() + "/");
   ASSERT_TRUE(listing);
   DirEntry entry;
+  std::string error_text;
   int opened = 0;
-  while (listing->Next(&entry)) {
+  while (listing->Next(&entry, &error_text)) {
     if (entry.name == "sub" || entry.name == "to-sub") {
-      std::string trouble;
-      std::unique_ptr<Listing> sub = listing->OpenCurrentFolder(&trouble);
+      std::unique_ptr<Listing> sub = listing->OpenCurrentFolder(&error_text);
       EXPECT_EQ(entry.name == "sub", sub != nullptr) << entry.name;
       opened += sub != nullptr;
     }
   }
+  // Passing a link over is no failure.
+  EXPECT_EQ("", error_text);
   EXPECT_EQ(1, opened);
 }
 
@@ -155,11 +159,14 @@ TEST(PosixListing, TimesAreThoseOfTheCurrentEntry) {
   std::unique_ptr<Listing> listing = OpenPosixFolder(tmp.path() + "/");
   ASSERT_TRUE(listing);
   DirEntry entry;
+  std::string error_text;
   int seen = 0;
-  while (listing->Next(&entry)) {
+  while (listing->Next(&entry, &error_text)) {
     if (entry.name != "old.log") continue;
     ++seen;
-    const FileTimes times = listing->ReadCurrentTimes();
+    EntryFacts facts;
+    ASSERT_TRUE(listing->ReadCurrent(&facts, &error_text)) << error_text;
+    const FileTimes& times = facts.times;
     ASSERT_TRUE(times.last_write.valid);
     EXPECT_EQ(1000000000LL * 10000000 + 5 + 116444736000000000LL,
               times.last_write.ticks);

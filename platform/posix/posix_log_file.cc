@@ -34,10 +34,49 @@ int WriteAll(int fd, std::string_view text, size_t* done) {
   return 0;
 }
 
+class PosixLogFile : public LogFile {
+ public:
+  PosixLogFile(int fd, const struct stat& st) : fd_(fd) {
+    identity_ = FileIdentity{st.st_dev, st.st_ino,
+                             static_cast<uint32_t>(st.st_mode & S_IFMT)};
+  }
+  ~PosixLogFile() override { close(fd_); }
+  PosixLogFile(const PosixLogFile&) = delete;
+  PosixLogFile& operator=(const PosixLogFile&) = delete;
+
+  FileIdentity Identity() override { return identity_; }
+
+  bool Append(std::string_view text, bool* lock_held,
+              std::string* error_text) override {
+    *lock_held = LockForAppend(fd_);
+    const off_t before = lseek(fd_, 0, SEEK_END);
+    size_t done = 0;
+    const int error = WriteAll(fd_, text, &done);
+    if (error == 0) return true;
+    *error_text = strerror(error);
+    // Whole or not at all: the part that was written goes again. Under the
+    // lock nobody else appended meanwhile; without it, only when the file
+    // still ends with this run's part.
+    if (done > 0) {
+      const off_t now = lseek(fd_, 0, SEEK_END);
+      if (before < 0 ||
+          !(*lock_held || now == before + static_cast<off_t>(done)) ||
+          ftruncate(fd_, before) != 0)
+        // Said, so that a reader of the log knows its last block is torn.
+        *error_text += " (part of the block stays in the file)";
+    }
+    return false;
+  }
+
+ private:
+  int fd_;
+  FileIdentity identity_;
+};
+
 }  // namespace
 
-bool AppendToPosixFile(const std::string& path, std::string_view text,
-                       std::string* error_text) {
+std::unique_ptr<LogFile> OpenPosixLogFile(const std::string& path,
+                                          std::string* error_text) {
   // Never through a link, never blocking on a FIFO or a device, and only a
   // regular file: the log must not land anywhere but where it is named.
   const int fd =
@@ -50,33 +89,12 @@ bool AppendToPosixFile(const std::string& path, std::string_view text,
     *error_text = lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)
                       ? "not a regular file"
                       : strerror(error);
-    return false;
+    return nullptr;
   }
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     *error_text = "not a regular file";
     close(fd);
-    return false;
+    return nullptr;
   }
-  const bool locked = LockForAppend(fd);
-  const off_t before = lseek(fd, 0, SEEK_END);
-  size_t done = 0;
-  int error = WriteAll(fd, text, &done);
-  bool partial = false;
-  if (error != 0 && done > 0) {
-    // Whole or not at all: the part that was written goes again. Under the
-    // lock nobody else appended meanwhile; without it, only when the file
-    // still ends with this run's part.
-    const off_t now = lseek(fd, 0, SEEK_END);
-    partial = before < 0 ||
-              !(locked || now == before + static_cast<off_t>(done)) ||
-              ftruncate(fd, before) != 0;
-  }
-  if (close(fd) != 0 && error == 0) error = errno;
-  if (error != 0) {
-    *error_text = strerror(error);
-    // Said, so that a reader of the log knows its last block is torn.
-    if (partial) *error_text += " (part of the block stays in the file)";
-    return false;
-  }
-  return true;
+  return std::make_unique<PosixLogFile>(fd, st);
 }

@@ -1,10 +1,13 @@
 // The log file on POSIX.
 #pragma once
 
+#include <memory>
 #include <string>
-#include <string_view>
 
-// Appends `text` to the regular file `path`, creating it when missing, never
-// through a link, whole or not at all.
-bool AppendToPosixFile(const std::string& path, std::string_view text,
-                       std::string* error_text);
+#include "platform/platform.h"
+
+// Opens the regular file `path` for appending, creating it when missing,
+// never through a link, never blocking on a FIFO or a device; null, with the
+// reason, when it cannot be.
+std::unique_ptr<LogFile> OpenPosixLogFile(const std::string& path,
+                                          std::string* error_text);

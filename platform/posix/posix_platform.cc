@@ -150,11 +150,13 @@ class PosixPlatform : public Platform {
 
   std::string ProgramFolder() override {
     char buf[PATH_MAX + 1];
-    const ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
-    if (n <= 0) return ".";
+    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf);
+    // Unknown (no /proc), or a path that filled the buffer and may have been
+    // cut: never a folder it is not.
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof buf) return "";
     std::string path(buf, static_cast<size_t>(n));
     const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
+    if (slash == std::string::npos) return "";
     return slash == 0 ? "/" : path.substr(0, slash);
   }
 
@@ -221,9 +223,9 @@ class PosixPlatform : public Platform {
     return OpenPosixFolder(path, error_text);
   }
 
-  bool AppendToFile(const std::string& path, std::string_view text,
-                    std::string* error_text) override {
-    return AppendToPosixFile(path, text, error_text);
+  std::unique_ptr<LogFile> OpenLogFile(const std::string& path,
+                                       std::string* error_text) override {
+    return OpenPosixLogFile(path, error_text);
   }
 
   bool AskYesNo(const std::string& title, const std::string& prompt) override {

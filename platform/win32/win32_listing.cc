@@ -33,8 +33,12 @@ class Win32Listing final : public Listing {
   Win32Listing(const Win32Listing&) = delete;
   Win32Listing& operator=(const Win32Listing&) = delete;
 
-  bool Next(DirEntry* entry) override {
-    if (!first_pending_ && !FindNextFileW(find_, &data_)) return false;
+  bool Next(DirEntry* entry, std::string* error_text) override {
+    if (!first_pending_ && !FindNextFileW(find_, &data_)) {
+      const DWORD error = GetLastError();
+      if (error != ERROR_NO_MORE_FILES) *error_text = SystemErrorText(error);
+      return false;
+    }
     first_pending_ = false;
     // The name field ends at its first NUL; what lies beyond it may be left
     // over from a longer name.
@@ -53,9 +57,9 @@ class Win32Listing final : public Listing {
     WIN32_FIND_DATAW first;
     const HANDLE find = FindFirst(sub, &first);
     if (find == INVALID_HANDLE_VALUE) {
+      // A folder that is gone meanwhile is not a failure.
       const DWORD error = GetLastError();
-      if (error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY ||
-          error == ERROR_TOO_MANY_OPEN_FILES)
+      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
         *error_text = SystemErrorText(error);
       return nullptr;
     }
@@ -63,13 +67,36 @@ class Win32Listing final : public Listing {
   }
 
   // A drive's root is a place a sweep may start: a scratch drive.
-  bool IsFileSystemRoot() override { return false; }
+  TopFolderVerdict JudgeAsTopFolder() override {
+    return TopFolderVerdict::kAllowed;
+  }
 
-  FileTimes ReadCurrentTimes() override {
-    FileTimes times;
-    times.creation = FromFiletime(data_.ftCreationTime);
-    times.last_write = FromFiletime(data_.ftLastWriteTime);
-    return times;
+  // Read from the entry itself, not from the listing, so that a second
+  // reading sees what is there now.
+  bool ReadCurrent(EntryFacts* facts, std::string* error_text) override {
+    const std::wstring path = folder_ + data_.cFileName;
+    const HANDLE file = CreateFileW(
+        path.c_str(), FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool ok = file != INVALID_HANDLE_VALUE &&
+                    GetFileInformationByHandle(file, &info);
+    const DWORD error = GetLastError();
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (!ok) {
+      *error_text = SystemErrorText(error);
+      return false;
+    }
+    facts->times.creation = FromFiletime(info.ftCreationTime);
+    facts->times.last_write = FromFiletime(info.ftLastWriteTime);
+    facts->identity = FileIdentity{
+        info.dwVolumeSerialNumber,
+        (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+        info.dwFileAttributes &
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)};
+    return true;
   }
 
   bool RemoveCurrent(int64_t* error_number, std::string* error_text) override {

@@ -66,39 +66,65 @@ bool LockForAppend(HANDLE file) {
   });
 }
 
-// Writes `text` at the end of `file`, whole or not at all.
-bool AppendWhole(HANDLE file, const std::string& text, bool locked,
-                 std::string* error_text) {
-  LARGE_INTEGER zero = {}, before = {}, after = {};
-  SetFilePointerEx(file, zero, &before, FILE_END);
-  DWORD written = 0;
-  if (WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written,
-                nullptr) &&
-      written == text.size())
-    return true;
-  const DWORD error = GetLastError();
-  *error_text = error != ERROR_SUCCESS ? SystemErrorText(error)
-                                       : "the block was written only in part";
-  // What was written goes again, when nobody else can have appended after
-  // it.
-  SetFilePointerEx(file, zero, &after, FILE_END);
-  const bool taken_back =
-      (locked || after.QuadPart == before.QuadPart + written) &&
-      SetFilePointerEx(file, before, nullptr, FILE_BEGIN) && SetEndOfFile(file);
-  if (written > 0 && !taken_back)
-    *error_text += " (part of the block stays in the file)";
-  return false;
-}
+class Win32LogFile : public LogFile {
+ public:
+  Win32LogFile(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info)
+      : file_(file) {
+    identity_ = FileIdentity{
+        info.dwVolumeSerialNumber,
+        (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+        info.dwFileAttributes &
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)};
+  }
+  ~Win32LogFile() override { CloseHandle(file_); }  // releases the lock
+  Win32LogFile(const Win32LogFile&) = delete;
+  Win32LogFile& operator=(const Win32LogFile&) = delete;
+
+  FileIdentity Identity() override { return identity_; }
+
+  // Whole or not at all.
+  bool Append(std::string_view utf8, bool* lock_held,
+              std::string* error_text) override {
+    const std::string text = ToAnsiCodePage(utf8);
+    *lock_held = LockForAppend(file_);
+    LARGE_INTEGER zero = {}, before = {}, after = {};
+    SetFilePointerEx(file_, zero, &before, FILE_END);
+    DWORD written = 0;
+    if (WriteFile(file_, text.data(), static_cast<DWORD>(text.size()),
+                  &written, nullptr) &&
+        written == text.size())
+      return true;
+    const DWORD error = GetLastError();
+    *error_text = error != ERROR_SUCCESS ? SystemErrorText(error)
+                                         : "the block was written only in part";
+    // What was written goes again, when nobody else can have appended after
+    // it.
+    SetFilePointerEx(file_, zero, &after, FILE_END);
+    const bool taken_back =
+        (*lock_held || after.QuadPart == before.QuadPart + written) &&
+        SetFilePointerEx(file_, before, nullptr, FILE_BEGIN) &&
+        SetEndOfFile(file_);
+    if (written > 0 && !taken_back)
+      *error_text += " (part of the block stays in the file)";
+    return false;
+  }
+
+ private:
+  HANDLE file_;
+  FileIdentity identity_;
+};
 
 }  // namespace
 
-bool AppendToWin32File(const std::string& path, std::string_view text,
-                       std::string* error_text) {
-  const std::string narrow = ToAnsiCodePage(text);
+std::unique_ptr<LogFile> OpenWin32LogFile(const std::string& path,
+                                          std::string* error_text) {
   const HANDLE file = OpenLogFile(ToWide(path), error_text);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const bool locked = LockForAppend(file);
-  const bool ok = AppendWhole(file, narrow, locked, error_text);
-  CloseHandle(file);  // closing releases the lock
-  return ok;
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info)) {
+    *error_text = SystemErrorText(GetLastError());
+    CloseHandle(file);
+    return nullptr;
+  }
+  return std::make_unique<Win32LogFile>(file, info);
 }

@@ -78,7 +78,7 @@ class Win32Platform final : public Platform {
     for (;;) {
       const DWORD n = GetModuleFileNameW(nullptr, path.data(),
                                          static_cast<DWORD>(path.size()));
-      if (n == 0) return ".";
+      if (n == 0) return "";  // unknown: never a folder it is not
       if (n < path.size()) {
         path.resize(n);
         break;
@@ -119,9 +119,9 @@ class Win32Platform final : public Platform {
     return OpenWin32Folder(path, error_text);
   }
 
-  bool AppendToFile(const std::string& path, std::string_view text,
-                    std::string* error_text) override {
-    return AppendToWin32File(path, text, error_text);
+  std::unique_ptr<LogFile> OpenLogFile(const std::string& path,
+                                       std::string* error_text) override {
+    return OpenWin32LogFile(path, error_text);
   }
 
   bool AskYesNo(const std::string& title, const std::string& prompt) override {

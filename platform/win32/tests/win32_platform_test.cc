@@ -69,14 +69,17 @@ struct Listed {
 std::vector<Listed> ListAll(Listing& listing) {
   std::vector<Listed> out;
   DirEntry entry;
-  while (listing.Next(&entry))
+  std::string error_text;
+  while (listing.Next(&entry, &error_text))
     out.push_back({std::string(entry.name), entry.is_dir});
+  EXPECT_EQ("", error_text);
   return out;
 }
 
 // Moves `listing` to the entry called `name`; false when there is none.
 bool SeekTo(Listing& listing, const std::string& name, DirEntry* entry) {
-  while (listing.Next(entry))
+  std::string error_text;
+  while (listing.Next(entry, &error_text))
     if (entry->name == name) return true;
   return false;
 }
@@ -367,7 +370,10 @@ TEST(Win32Listing, TimesComeFromTheListing) {
   std::unique_ptr<Listing> listing = OpenWin32Folder(tree.root_utf8());
   DirEntry entry;
   ASSERT_TRUE(SeekTo(*listing, "dated.log", &entry));
-  const FileTimes times = listing->ReadCurrentTimes();
+  EntryFacts facts;
+  std::string error_text;
+  ASSERT_TRUE(listing->ReadCurrent(&facts, &error_text)) << error_text;
+  const FileTimes& times = facts.times;
   EXPECT_TRUE(times.last_write.valid);
   EXPECT_EQ(written, times.last_write.ticks);
   // Wine cannot set a creation time on a Unix file system; it still reports
@@ -461,8 +467,17 @@ TEST(Win32LogFile, BlocksAreAppendedInTheAnsiCodePage) {
   std::unique_ptr<Platform> platform = MakeWin32Platform();
   const std::string path = tree.root_utf8() + "agesweep.log";
   std::string reason;
-  ASSERT_TRUE(platform->AppendToFile(path, "caf\xC3\xA9\r\n", &reason)) << reason;
-  ASSERT_TRUE(platform->AppendToFile(path, "\xE6\x97\xA5\r\n", &reason)) << reason;
+  bool lock_held = false;
+  {
+    std::unique_ptr<LogFile> log = platform->OpenLogFile(path, &reason);
+    ASSERT_TRUE(log) << reason;
+    ASSERT_TRUE(log->Append("caf\xC3\xA9\r\n", &lock_held, &reason)) << reason;
+    EXPECT_TRUE(lock_held);
+  }
+  std::unique_ptr<LogFile> log = platform->OpenLogFile(path, &reason);
+  ASSERT_TRUE(log) << reason;
+  ASSERT_TRUE(log->Append("\xE6\x97\xA5\r\n", &lock_held, &reason)) << reason;
+  log.reset();
 
   const HANDLE h = CreateFileW(ToWide(path).c_str(), GENERIC_READ, 0, nullptr,
                                OPEN_EXISTING, 0, nullptr);
@@ -478,8 +493,8 @@ TEST(Win32LogFile, AFolderThatCannotHoldTheLogGivesAReason) {
   TempTree tree;
   std::unique_ptr<Platform> platform = MakeWin32Platform();
   std::string reason;
-  EXPECT_FALSE(platform->AppendToFile(tree.root_utf8() + "missing\\agesweep.log",
-                                      "x", &reason));
+  EXPECT_FALSE(
+      platform->OpenLogFile(tree.root_utf8() + "missing\\agesweep.log", &reason));
   EXPECT_FALSE(reason.empty());
   EXPECT_NE('\n', reason.back());
 }
@@ -489,8 +504,7 @@ TEST(Win32LogFile, AFolderInThePlaceOfTheLogIsRefused) {
   tree.Folder(L"agesweep.log");
   std::unique_ptr<Platform> platform = MakeWin32Platform();
   std::string reason;
-  EXPECT_FALSE(platform->AppendToFile(tree.root_utf8() + "agesweep.log", "x",
-                                      &reason));
+  EXPECT_FALSE(platform->OpenLogFile(tree.root_utf8() + "agesweep.log", &reason));
   EXPECT_EQ("not a regular file", reason);
 }
 
