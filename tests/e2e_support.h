@@ -151,6 +151,8 @@ struct RunOptions {
   bool close_standard = false;    // fds 0, 1 and 2 closed at start
   bool broken_pipe_output = false;  // stdout and stderr a pipe nobody reads
   rlim_t open_files = 0;          // RLIMIT_NOFILE, soft and hard; 0 inherits
+  // Other limits (RLIMIT_AS, RLIMIT_FSIZE, ...), soft and hard.
+  std::vector<std::pair<int, rlim_t>> limits;
   std::vector<std::string> env;   // added to TZ, LC_ALL and TEMP
 };
 
@@ -243,6 +245,10 @@ class E2eTest : public testing::Test {
       if (o.open_files) {
         const struct rlimit limit = {o.open_files, o.open_files};
         if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(kNoLimitStatus);
+      }
+      for (const auto& [resource, value] : o.limits) {
+        const struct rlimit limit = {value, value};
+        if (setrlimit(resource, &limit) != 0) _exit(kNoLimitStatus);
       }
       if (o.as_nobody && geteuid() == 0) {
         const passwd* nobody = getpwnam("nobody");

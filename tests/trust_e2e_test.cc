@@ -1,7 +1,10 @@
 // End-to-end runs where the sweep must keep what it was not asked to
 // delete, or say what it could not judge: its own log, another user's link
 // as the top folder, times it cannot read.
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tests/e2e_support.h"
@@ -66,6 +69,57 @@ TEST_F(TrustE2eTest, TimesThatCannotBeReadAreSaid) {
             r.err);
   EXPECT_EQ(Names({"sealed/old.log"}), Remaining());
   EXPECT_EQ("1", LogValue(Log(), "Found: "));
+}
+
+TEST_F(TrustE2eTest, RunningOutOfMemoryStopsTheSweepWithEveryDeletionLogged) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer cannot run under an address-space limit";
+#endif
+  // Enough old files, with long names, that their deletion lines outgrow a
+  // few MiB of log.
+  constexpr int kFiles = 40000;
+  const std::string stem(230, 'x');
+  const int dir = open(T().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(dir, 0);
+  struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string name = stem + std::to_string(i) + ".log";
+    const int fd = openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    futimens(fd, old);
+    close(fd);
+  }
+  close(dir);
+  // The same tree under ever larger limits, until it is empty: each run
+  // deletes only what its block logs, and one that stops for memory says so.
+  int left = kFiles, stopped = 0;
+  for (const rlim_t mib : {6, 8, 10, 12, 16, 24, 32, 64, 256}) {
+    if (left == 0) break;
+    SCOPED_TRACE(std::to_string(mib) + " MiB");
+    RunOptions o;
+    o.limits = {{RLIMIT_AS, mib << 20}};
+    fs::remove(bin_ / "agesweep.log");
+    const Result r = RunWith({"/Q", "/L", "/F", T(), "/M", "d", "/T", "30"}, o);
+    ASSERT_EQ(0, r.signal) << r.err;
+    const int now_left = static_cast<int>(Remaining().size());
+    const std::string log = Log();
+    size_t deletions = 0;
+    for (size_t at = 0; (at = log.find("\r\nDelete: ", at)) != std::string::npos;
+         ++at)
+      ++deletions;
+    EXPECT_EQ(static_cast<size_t>(left - now_left), deletions);
+    if (r.status == 1) {
+      ++stopped;
+      EXPECT_EQ("agesweep: out of memory; the sweep stopped early\n", r.err);
+      EXPECT_NE(std::string::npos, log.find("\r\nQuit: "));
+      EXPECT_NE(std::string::npos, log.find("\r\nSearched: "));
+    } else {
+      EXPECT_EQ(0, r.status) << r.err;
+    }
+    left = now_left;
+  }
+  EXPECT_EQ(0, left);
+  EXPECT_GT(stopped, 0) << "no limit was low enough to run out of memory";
 }
 
 }  // namespace
