@@ -252,6 +252,25 @@ class Logging(TreeTest):
             self.assertEqual(TITLE, block[0])
             self.assertIn("Searched: 2", block)
 
+    def test_the_sweeps_own_log_is_kept_though_due(self):
+        t = self.tree
+        with open(t.log_path, "w") as f:
+            f.write("an earlier block\r\n")
+        subprocess.run(["touch", "-d", "400 days ago", t.log_path], check=True)
+        t.file("old.log", "400 days ago")
+        self.assertEqual(0, t.run("/Q", "/F", win(t.root), "/W", "*.log",
+                                  "/M", "d", "/T", "30", "/L"))
+        self.assertFalse(t.exists("old.log"))
+        self.assertTrue(t.log().startswith("an earlier block\r\n"))
+        self.assertIn("\r\nDelete: %s\\old.log\r\n" % win(t.root), t.log())
+
+    def test_a_log_that_cannot_be_opened_refuses_the_run(self):
+        t = self.tree
+        t.folder("agesweep.log")  # a folder where the file goes
+        t.file("data/old.log", "40 days ago")
+        self.assertEqual(2, t.run("/Q", "/F", win(t.path("data")), "/L"))
+        self.assertTrue(t.exists("data/old.log"))
+
     def test_a_wildcard_list_with_a_space_logs_the_syntax_error(self):
         t = self.tree
         t.file("data/old.txt", "40 days ago")
