@@ -79,6 +79,7 @@ void BuildTree(FakePlatform& p) {
   p.AddFile("/data/.profile", old_time);
   p.AddFile("/data/caf\xC3\xA9.LOG", old_time);
   p.AddFile("/data/\x1b[2J\x7f.log", old_time);
+  p.AddFile("/data/csi\xC2\x9B" "2J\xFF\xED\xA0\x80.log", old_time);
   p.AddFile("/data/locked.log", old_time).delete_error = kLockedError;
   FakeNode& no_times = p.AddFile("/data/no-times.log", old_time);
   no_times.times.last_write = FileTime{};
@@ -100,11 +101,36 @@ void LockEveryFile(FakeNode& node) {
   }
 }
 
-// As the log and the prompts show a name: control characters as '?'.
-std::string Masked(std::string text) {
-  for (char& c : text)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  return text;
+// As the log and the prompts show a name: a control character (C0, DEL,
+// C1) as one '?', and each byte of anything that is not well-formed UTF-8
+// (surrogates included) as a '?' of its own.
+std::string Masked(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    const size_t n = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2
+                   : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    uint32_t c = n == 1 ? b : n == 2 ? b & 0x1F : n == 3 ? b & 0x0F : b & 0x07;
+    bool ok = n > 0 && i + n <= text.size();
+    for (size_t k = 1; ok && k < n; ++k) {
+      const unsigned char t = static_cast<unsigned char>(text[i + k]);
+      ok = (t & 0xC0) == 0x80;
+      c = c << 6 | (t & 0x3F);
+    }
+    ok = ok && !(n == 3 && c < 0x800) && !(n == 4 && (c < 0x10000 || c > 0x10FFFF)) &&
+         !(c >= 0xD800 && c <= 0xDFFF);
+    if (!ok) {
+      out += '?';
+      ++i;
+      continue;
+    }
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F))
+      out += '?';
+    else
+      out.append(text, i, n);
+    i += n;
+  }
+  return out;
 }
 
 // A path's names joined by single slashes after a leading one: the folder

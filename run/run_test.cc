@@ -6,6 +6,7 @@
 
 #include "platform/fake_platform.h"
 #include "run/command_line.h"
+#include "run/run_log.h"
 #include "ui/window.h"
 
 namespace {
@@ -387,4 +388,41 @@ TEST_F(RunTest, VersionPrintsAndEndsTheRunLikeHelp) {
   EXPECT_TRUE(platform.Find("/tmp/old.log"));
   EXPECT_TRUE(Load("/Q --help"));
   EXPECT_TRUE(platform.Find("/tmp/old.log"));
+}
+
+TEST(PrintableTest, MasksControlsAndWhatIsNotUtf8CharacterByCharacter) {
+  using namespace std::string_view_literals;
+  const struct {
+    std::string_view text, shown;
+  } rows[] = {
+      {"plain name.log", "plain name.log"},
+      // Valid text beyond ASCII stays: U+00A0 (the first after C1), é,
+      // 日本, U+D7FF, U+FFFD, U+1F600, U+10FFFF.
+      {"\xC2\xA0 caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC",
+       "\xC2\xA0 caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC"},
+      {"\xED\x9F\xBF\xEF\xBF\xBD\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF",
+       "\xED\x9F\xBF\xEF\xBF\xBD\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
+      // C0 controls and DEL.
+      {"a\tb\r\n\x1b[2J\x7f" "c\0d"sv, "a?b???[2J?c?d"},
+      // C1 controls, each one '?': U+0080, U+009B (CSI), U+009F.
+      {"\xC2\x80\xC2\x9B" "2J\xC2\x9F", "??2J?"},
+      // Bytes that are not UTF-8, each one '?': a bare C1 byte, stray
+      // continuation and lead bytes, truncated sequences, overlong
+      // encodings, encoded surrogates, values beyond U+10FFFF.
+      {"\x9B" "2J", "?2J"},
+      {"\x80\xBF\xFE\xFF", "????"},
+      {"\xE6\x97", "??"},
+      {"\xE6\x97x\xF0\x9F\x98", "??x???"},
+      {"\xC0\xAF\xE0\x80\xAF\xF0\x80\x80\xAF", "?????????"},
+      {"\xED\xA0\x80|\xED\xBF\xBF", "???|???"},
+      {"\xF4\x90\x80\x80", "????"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::PrintToString(std::string(row.text)));
+    EXPECT_EQ(row.shown, Printable(row.text));
+    RunLog log;
+    log.Append("\xC3\xA9:");
+    log.Append(row.text);
+    EXPECT_EQ("\xC3\xA9:" + std::string(row.shown), log.text);
+  }
 }

@@ -153,6 +153,7 @@ struct RunOptions {
   rlim_t open_files = 0;          // RLIMIT_NOFILE, soft and hard; 0 inherits
   // Other limits (RLIMIT_AS, RLIMIT_FSIZE, ...), soft and hard.
   std::vector<std::pair<int, rlim_t>> limits;
+  std::string stdin_file;         // stdin read from this file, not `input`
   std::vector<std::string> env;   // added to TZ, LC_ALL and TEMP
 };
 
@@ -233,7 +234,10 @@ class E2eTest : public testing::Test {
     const pid_t pid = fork();
     if (pid == 0) {
       const int fd_in =
-          o.keep_stdin_open ? in_pipe[0] : open(in.c_str(), O_RDONLY | O_CLOEXEC);
+          o.keep_stdin_open
+              ? in_pipe[0]
+              : open(o.stdin_file.empty() ? in.c_str() : o.stdin_file.c_str(),
+                     O_RDONLY | O_CLOEXEC);
       const int fd_out =
           o.broken_pipe_output
               ? err_pipe[1]

@@ -113,6 +113,57 @@ TEST_F(HardeningE2eTest, SignalAtAPromptEndsTheRunAsQuitWithItsSummary) {
   }
 }
 
+TEST_F(HardeningE2eTest, SignalEndsAWaitForAnAnswerOnEndlessInput) {
+  // Input that is always ready and never ends its line: the wait never
+  // blocks, and the line, never an answer, must not be held whole.
+  File("old.log", 400);
+  RunOptions o;
+  o.stdin_file = "/dev/zero";
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizer reserves more address space than any limit would allow.
+  o.env = {"ASAN_OPTIONS=hard_rss_limit_mb=256"};
+#else
+  o.limits = {{RLIMIT_AS, rlim_t{256} << 20}};
+#endif
+  Child c = Start(With({"/F", T(), "/L"}), o);
+  std::string err;
+  ASSERT_TRUE(ReadErrUntil(c, "[Y/n] ", &err)) << err;
+  usleep(500000);  // zeros read meanwhile
+  kill(c.pid, SIGTERM);
+  ReadErrUntil(c, "", &err, 10);
+  const Result r = Finish(c, err);
+  EXPECT_FALSE(r.timed_out) << "still reading after the signal";
+  EXPECT_EQ(0, r.signal) << strsignal(r.signal);
+  EXPECT_EQ(128 + SIGTERM, r.status) << r.err;
+  EXPECT_EQ(Names({"old.log"}), Remaining());
+  EXPECT_TRUE(InOrder(Log(), {"\r\nSearched: ", "\r\nFound: ", "\r\nQuit: "}))
+      << Log();
+}
+
+TEST_F(HardeningE2eTest, AnswerLinesLongerThan4KiBAreNeitherYesNorNo) {
+  const std::string yes_padded = "y" + std::string(4095, ' ');  // 4 KiB
+  const struct {
+    std::string input;
+    bool deleted;
+    size_t asked_again;
+  } rows[] = {
+      {yes_padded + "\n", true, 0},
+      {yes_padded + " \nn\n", false, 1},
+      {yes_padded + " ", false, 1},  // the last line, without its end
+      // The rest of the long line is passed over, up to its end.
+      {"y" + std::string(100000, 'y') + "\ny\n", true, 1},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.input.size());
+    File("old.log", 400);
+    const Result r = Run(With({"/F", T()}), row.input);
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(row.deleted, Remaining().empty());
+    EXPECT_EQ(row.asked_again, Count(r.err, "Please answer y or n.\n"))
+        << r.err;
+  }
+}
+
 TEST_F(HardeningE2eTest, SignalDuringAQuietSweepLogsEveryDeletionMade) {
   constexpr int kFolders = 20, kFiles = 2000;
   for (int f = 0; f < kFolders; ++f) {
@@ -309,12 +360,39 @@ TEST_F(HardeningE2eTest, LogOnAFullFileSystemIsLeftAsItWas) {
   EXPECT_EQ(Names(), Remaining());
 }
 
+TEST_F(HardeningE2eTest, LogBeyondTheFileSizeLimitIsLeftAsItWas) {
+  ASSERT_EQ(0, Run({"/Q", "/L", "/F", T()}).status);
+  const std::string before = Log();
+  // The limit just above the log's size cuts the block short; at its size,
+  // nothing of it fits.
+  for (const rlim_t above : {0, 1, 100}) {
+    SCOPED_TRACE(above);
+    for (const char* name : {"a.log", "b.log", "c.log"}) File(name, 400);
+    RunOptions o;
+    o.limits = {{RLIMIT_FSIZE, before.size() + above}};
+    const Result r = RunWith(With({"/Q", "/L", "/F", T()}), o);
+    EXPECT_EQ(0, r.signal) << strsignal(r.signal);
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("agesweep: cannot write log file " +
+                  (bin_ / "agesweep.log").string() + ": File too large\n",
+              r.err);
+    EXPECT_EQ(before, Log());
+    EXPECT_EQ(Names(), Remaining());  // the deletions made stand
+  }
+}
+
 TEST_F(HardeningE2eTest, ControlCharactersInNamesAreShownAsQuestionMarks) {
   File("evil\r\nError: 5: Access is denied\r\nFile:  C:\\Windows\\x", 400);
   File("del\x7f.log", 400);
+  File("csi\xC2\x9B" "2J.log", 400);  // U+009B, a terminal's CSI
+  File("stray\xFF.log", 400);         // a byte that is not UTF-8
   EXPECT_EQ(0, Run(With({"/Q", "/L", "/F", T()})).status);
   EXPECT_EQ(Names(), Remaining());  // the exact names were deleted
   const std::string log = Log();
+  for (const char* shown : {"/csi?2J.log", "/stray?.log"})
+    EXPECT_NE(std::string::npos,
+              log.find("\r\nDelete: " + T() + shown + "\r\n"));
+  EXPECT_EQ(std::string::npos, log.find_first_of("\x9B\xFF"));
   EXPECT_NE(std::string::npos,
             log.find("\r\nDelete: " + T() +
                      "/evil??Error: 5: Access is denied??File:  "
@@ -331,12 +409,66 @@ TEST_F(HardeningE2eTest, ControlCharactersInNamesAreShownAsQuestionMarks) {
   }
 
   File("\x1b[2J\rscreen.log", 400);
+  File("\xC2\x9B" "2Jcsi.log", 400);
   const Result r = Run(With({"/F", T()}));
   EXPECT_NE(std::string::npos,
             r.err.find("delete " + T() + "/?[2J?screen.log [Y/n] "))
       << r.err;
-  EXPECT_EQ(std::string::npos, r.err.find_first_of("\x1b\r"));
-  EXPECT_EQ(Names({"\x1b[2J\rscreen.log"}), Remaining());
+  EXPECT_NE(std::string::npos,
+            r.err.find("delete " + T() + "/?2Jcsi.log [Y/n] "))
+      << r.err;
+  EXPECT_EQ(std::string::npos, r.err.find_first_of("\x1b\r\x9B"));
+  EXPECT_EQ(Names({"\x1b[2J\rscreen.log", "\xC2\x9B" "2Jcsi.log"}),
+            Remaining());
+}
+
+TEST_F(HardeningE2eTest, FileTimesBeyondWhatTheTickCountHoldsHaveNoAge) {
+  // A tmpfs keeps any 64-bit second; ext4 stops in the year 2446.
+  if (!MountTmpfs(tree_, "1m"))
+    std::cout << "no tmpfs: only the times this file system holds\n";
+  // The first and last seconds held as 100-ns ticks since 1601 that are
+  // also ticks since 1970: years -27258 and 30828.
+  constexpr int64_t kFirst = -922337203685, kLast = 910692730085;
+  const struct {
+    const char* name;
+    int64_t seconds;
+    bool due_in_days;   // by /M d /T 1
+    bool due_in_years;  // by /M yyyy /T -32768: any time with an age at all
+  } rows[] = {
+      {"year-60475", 1846239523200, false, false},
+      {"2-to-62", int64_t{1} << 62, false, false},
+      {"int64-max", INT64_MAX, false, false},
+      {"int64-min", INT64_MIN, false, false},
+      {"year-31000", 916098336000, false, false},
+      {"last", kLast, false, true},
+      {"after-last", kLast + 1, false, false},
+      {"first", kFirst, true, true},
+      {"before-first", kFirst - 1, false, false},
+  };
+  for (const bool in_days : {true, false}) {
+    SCOPED_TRACE(in_days ? "/M d /T 1" : "/M yyyy /T -32768");
+    Names kept;
+    for (const auto& row : rows) {
+      const fs::path path = tree_ / row.name;
+      Write(path, "x");
+      const struct timespec times[2] = {{row.seconds, 0}, {row.seconds, 0}};
+      struct stat st;
+      if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0 ||
+          stat(path.c_str(), &st) != 0 || st.st_mtim.tv_sec != row.seconds) {
+        std::cout << row.name << ": not held by this file system, skipped\n";
+        fs::remove(path);
+        continue;
+      }
+      if (!(in_days ? row.due_in_days : row.due_in_years))
+        kept.push_back(row.name);
+    }
+    std::sort(kept.begin(), kept.end());
+    const Result r = Run({"/Q", "/F", T(), "/M", in_days ? "d" : "yyyy", "/T",
+                          in_days ? "1" : "-32768"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(kept, Remaining());
+    for (const std::string& name : Remaining()) fs::remove(tree_ / name);
+  }
 }
 
 TEST_F(HardeningE2eTest, RootFolderIsRefusedInEverySpelling) {

@@ -24,9 +24,18 @@
 namespace {
 
 
+// A POSIX time as ticks since 1601. File systems with 64-bit seconds hold
+// times far beyond what the ticks can count; such a time has no age and
+// comes back invalid instead of wrapping round to some other date, perhaps
+// one long past. The ticks since 1970 must fit too, as the conversion to a
+// date counts from there.
 FileTime FromTimespec(int64_t seconds, int64_t nanoseconds) {
-  return FileTime{seconds * kTicksPerSecond + nanoseconds / 100 + kUnixEpochTicks,
-                  true};
+  int64_t since_1970 = 0, ticks = 0;
+  if (__builtin_mul_overflow(seconds, kTicksPerSecond, &since_1970) ||
+      __builtin_add_overflow(since_1970, nanoseconds / 100, &since_1970) ||
+      __builtin_add_overflow(since_1970, kUnixEpochTicks, &ticks))
+    return FileTime{};
+  return FileTime{ticks, true};
 }
 
 #ifdef __linux__

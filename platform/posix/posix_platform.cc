@@ -40,23 +40,51 @@ void InstallSignalHandlers() {
   for (const int signal : {SIGINT, SIGTERM, SIGHUP})
     sigaction(signal, &action, nullptr);
   // A closed pipe on stdout or stderr is a failed write like any other,
-  // not the end of the run.
+  // not the end of the run; so is a write past the file-size limit
+  // (RLIMIT_FSIZE): it fails with EFBIG, and the log's block is taken back
+  // as after any failed write.
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+}
+
+// An answer line is at most this long. A longer one is no answer, and
+// what runs past this is read to the line's end and dropped, so that
+// endless input cannot fill the memory.
+constexpr size_t kMaxAnswerBytes = 4096;
+
+// Whether a stop signal is pending that the signal mask `outside` lets in.
+bool StopSignalPending(const sigset_t& outside) {
+  sigset_t pending;
+  if (sigpending(&pending) != 0) return false;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+    if (sigismember(&pending, signal) == 1 &&
+        sigismember(&outside, signal) == 0)
+      return true;
+  return false;
 }
 
 // Reads one answer line from stdin, byte by byte so that nothing meant for
 // a later prompt is taken. False at end of input, on a read error and on an
-// interruption. The stop signals are held back except while ppoll waits, so
-// one that arrives just before the wait still ends it instead of leaving
-// the run waiting for an answer.
-bool ReadAnswerLine(std::string* line) {
+// interruption. A line longer than kMaxAnswerBytes sets `*too_long`.
+// The stop signals are held back except while ppoll waits, so one that
+// arrives just before the wait still ends it instead of leaving the run
+// waiting for an answer. Input that is always ready (a file, /dev/zero)
+// never makes ppoll wait, and then ppoll lets no held-back signal in: one
+// that is pending is let in before each read.
+bool ReadAnswerLine(std::string* line, bool* too_long) {
   line->clear();
+  *too_long = false;
   sigset_t stop, saved;
   sigemptyset(&stop);
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stop, signal);
   sigprocmask(SIG_BLOCK, &stop, &saved);
   bool answered = false;
   for (;;) {
+    if (StopSignalPending(saved)) {
+      // Its handler runs as the mask is put back.
+      sigprocmask(SIG_SETMASK, &saved, nullptr);
+      sigprocmask(SIG_BLOCK, &stop, nullptr);
+    }
     if (g_interrupt_signal != 0) break;
     struct pollfd input = {STDIN_FILENO, POLLIN, 0};
     const int ready = ppoll(&input, 1, nullptr, &saved);
@@ -69,7 +97,10 @@ bool ReadAnswerLine(std::string* line) {
         answered = true;
         break;
       }
-      line->push_back(c);
+      if (line->size() < kMaxAnswerBytes)
+        line->push_back(c);
+      else
+        *too_long = true;
       continue;
     }
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
@@ -234,7 +265,8 @@ class PosixPlatform : public Platform {
       fprintf(stderr, "%s: %s [Y/n] ", title.c_str(), prompt.c_str());
       fflush(stderr);
       std::string line;
-      if (!ReadAnswerLine(&line)) {
+      bool too_long = false;
+      if (!ReadAnswerLine(&line, &too_long)) {
         // No answer is No; the line end keeps one prompt per line, so a
         // run with no input lists what it would have asked about.
         fputc('\n', stderr);
@@ -242,7 +274,7 @@ class PosixPlatform : public Platform {
         return false;
       }
       bool yes = false;
-      if (ParseYesNo(line, &yes)) return yes;
+      if (!too_long && ParseYesNo(line, &yes)) return yes;
       fputs("Please answer y or n.\n", stderr);
     }
   }

@@ -10,12 +10,14 @@
 namespace {
 
 FileTime FromFiletime(const FILETIME& ft) {
-  const int64_t ticks =
-      static_cast<int64_t>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) |
-                           ft.dwLowDateTime);
+  const uint64_t ticks =
+      (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
   // A zero time means the file system recorded none; it must not be read as
-  // 1 January 1601 and make the file look ancient.
-  return FileTime{ticks, ticks != 0};
+  // 1 January 1601 and make the file look ancient. A time from 2^63 ticks
+  // on (past the year 30828) has no age either: it is beyond what the tick
+  // count holds, rather than a negative count.
+  if (ticks == 0 || ticks > static_cast<uint64_t>(INT64_MAX)) return FileTime{};
+  return FileTime{static_cast<int64_t>(ticks), true};
 }
 
 HANDLE FindFirst(const std::wstring& folder, WIN32_FIND_DATAW* data) {
