@@ -64,6 +64,8 @@ enum class Switch {
   kLog,
   kHelp,
   kVersion,
+  kUsage,
+  kDryRun,
 };
 
 // Every switch word, whole and case-sensitive: only these forms count.
@@ -89,8 +91,9 @@ constexpr SwitchWord kSwitchWords[] = {
 
 // The words a POSIX user types by habit; elsewhere they are ordinary words.
 constexpr SwitchWord kPosixWords[] = {
-    {"--help", Switch::kHelp},
+    {"--help", Switch::kUsage},
     {"--version", Switch::kVersion},
+    {"--dry-run", Switch::kDryRun},
 };
 
 Switch SwitchOf(const std::string& word, bool posix_words) {
@@ -108,6 +111,57 @@ Switch SwitchOf(const std::string& word, bool posix_words) {
 bool NeedsValue(Switch kind) {
   return kind == Switch::kFolder || kind == Switch::kInterval ||
          kind == Switch::kTimeFrame;
+}
+
+// The switches whose next word is their value (it is still read as a word
+// of its own too).
+bool TakesValue(Switch kind) {
+  return NeedsValue(kind) || kind == Switch::kInclude ||
+         kind == Switch::kExclude || kind == Switch::kWildcard;
+}
+
+std::string LowerAscii(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+// What the user most likely meant by the unknown word `words[i]`, as a
+// parenthesised hint; empty when nothing is near.
+std::string Meant(const std::vector<std::string>& words, size_t i) {
+  const std::string& word = words[i];
+  // A pattern list the shell split at its spaces, or expanded.
+  size_t w = i;
+  while (w > 1 && words[w - 1][0] != '/') --w;
+  if (w > 1 && w < i && SwitchOf(words[w - 1], true) == Switch::kWildcard) {
+    std::string list = words[w];
+    for (size_t k = w + 1; k < words.size() && words[k][0] != '/'; ++k)
+      list += ";" + words[k];
+    return " (quote the pattern list for the shell: /W '" + list + "')";
+  }
+  // -Q for /Q.
+  if (word.size() > 1 && word[0] == '-' && word[1] != '-' &&
+      SwitchOf("/" + word.substr(1), false) != Switch::kNone)
+    return " (did you mean /" + word.substr(1) + "?)";
+  // /HELP for /help, /Mt for /MT.
+  for (const SwitchWord& s : kSwitchWords)
+    if (LowerAscii(word) == LowerAscii(s.word))
+      return std::string(" (did you mean ") + s.word + "?)";
+  // /T14 for /T 14, /Mm for /M m; not /tmp/x for /t mp/x.
+  for (const SwitchWord& s : kSwitchWords) {
+    const std::string name = s.word;
+    if (TakesValue(s.kind) && word.size() > name.size() &&
+        word.compare(0, name.size(), name) == 0 &&
+        word.find('/', name.size()) == std::string::npos)
+      return " (did you mean " + name + " " + word.substr(name.size()) + "?)";
+  }
+  // The rest of a folder split at its space.
+  if (word[0] != '/' && i >= 2 && SwitchOf(words[i - 2], false) == Switch::kFolder)
+    return " (a folder whose path holds a space cannot be given)";
+  // A folder without its /F.
+  if (word.find('/') != std::string::npos || word[0] == '.' || word[0] == '~')
+    return " (did you mean /F " + word + "?)";
+  return "";
 }
 
 // Applies one switch; `next` is the following word, null after the last.
@@ -157,6 +211,13 @@ void ApplySwitch(Switch kind, const std::string* next, RunSettings* settings,
       result->help = true;
       result->version = true;
       break;
+    case Switch::kUsage:
+      result->help = true;
+      result->usage = true;
+      break;
+    case Switch::kDryRun:
+      settings->DryRun = true;
+      break;
     case Switch::kNone:
       break;
   }
@@ -181,6 +242,9 @@ SwitchLoopResult RunSwitchLoop(const std::vector<std::string>& words,
                                bool posix_words, RunSettings* settings,
                                RunLog* log) {
   SwitchLoopResult result;
+  // Which words a switch used, itself or as its value; element 0 is empty.
+  std::vector<bool> used(words.size(), false);
+  if (!used.empty()) used[0] = true;
   log->Append("Arguments: ");
   for (size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
@@ -188,14 +252,24 @@ SwitchLoopResult RunSwitchLoop(const std::vector<std::string>& words,
     log->Append(" ");
     const Switch kind = SwitchOf(word, posix_words);
     const std::string* next = i + 1 < words.size() ? &words[i + 1] : nullptr;
+    if (kind != Switch::kNone) used[i] = true;
+    if (next && TakesValue(kind)) used[i + 1] = true;
     if (NeedsValue(kind) && !next) {
       result.missing_value_switch = word;
       continue;
     }
     ApplySwitch(kind, next, settings, &result);
-    if (result.help) break;
+    if (result.help) return result;
     if (kind == Switch::kWildcard) CheckWildcardSyntax(words, i, log, &result);
   }
+  // On POSIX every word counts: a word no switch used is a slip (a switch
+  // mistyped, a folder without its /F, a pattern list the shell split),
+  // and ignoring it would sweep something else.
+  if (posix_words)
+    for (size_t i = 0; i < words.size(); ++i)
+      if (!used[i])
+        result.unknown_words.push_back("agesweep: unknown word " + words[i] +
+                                       Meant(words, i));
   return result;
 }
 
@@ -217,6 +291,7 @@ std::optional<SweepSettings> SettleSettings(const SwitchLoopResult& loop,
   const bool use_modified_time = settings.UseModifiedTime.value_or(true);
 
   refusals->clear();
+  *refusals = loop.unknown_words;
   if (!loop.missing_value_switch.empty())
     refusals->push_back("Error: " + loop.missing_value_switch +
                         " needs a value.");
@@ -241,6 +316,7 @@ std::optional<SweepSettings> SettleSettings(const SwitchLoopResult& loop,
   sweep.use_modified_time = use_modified_time;
   sweep.interval = *interval;
   sweep.time_frame = time_frame;
+  sweep.dry_run = settings.DryRun;
   return sweep;
 }
 

@@ -31,14 +31,20 @@ struct RunSettings {
   std::optional<bool> UseModifiedTime;
   bool IncludeSubdirs = false;
   bool LogToFile = false;
+  bool DryRun = false;  // --dry-run (POSIX)
   // The retired /I and /E keep no value: any of them ends the run.
 };
 
 // What the switch loop found besides the settings.
 struct SwitchLoopResult {
-  // A help word ended the loop; with `version`, it was --version.
+  // A help word ended the loop; with `version`, it was --version; with
+  // `usage`, --help (POSIX), which asks for the usage text.
   bool help = false;
   bool version = false;
+  bool usage = false;
+  // On POSIX, the refusal line of every word no switch used, with what it
+  // most likely meant.
+  std::vector<std::string> unknown_words;
   // The wildcard list was followed by a word that is not a switch.
   bool wildcard_syntax_error = false;
   // A retired switch (/I, /E in either case) was given, with or without a
@@ -56,7 +62,8 @@ std::vector<std::string> GetCommandLine(std::string_view text,
                                         int max_args = 20);
 
 // Echoes every word into the log's arguments line and applies the switches.
-// Stops at a help switch. `posix_words` adds --help and --version.
+// Stops at a help switch. `posix_words` adds --help, --version and
+// --dry-run, and makes every word count.
 SwitchLoopResult RunSwitchLoop(const std::vector<std::string>& words,
                                bool posix_words, RunSettings* settings,
                                RunLog* log);

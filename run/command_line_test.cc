@@ -212,7 +212,7 @@ TEST(Defaults, ZeroTimeFrameBecomesTwentyNegativeStays) {
 }
 
 TEST(Defaults, QuotesInTheFolderAreKept) {
-  EXPECT_EQ("\"C:\\My/", Settled("/F \"C:\\My Documents\"", "").folder);
+  EXPECT_EQ("\"/data/my\"/", Settled("/F \"/data/my\"", "").folder);
 }
 
 TEST(RefusedInput, EachCaseHasItsLine) {

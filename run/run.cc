@@ -1,5 +1,6 @@
 #include "run/run.h"
 
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,6 +12,7 @@
 #include "run/run_log.h"
 #include "run/totals.h"
 #include "sweep/sweep.h"
+#include "ui/usage.h"
 #include "ui/window.h"
 
 namespace {
@@ -78,6 +80,12 @@ class SweepReport : public SweepObserver {
 
   void FileMatched(const std::string&, const FileTimes&) override {}
 
+  // One path a line on stdout, for a script to read.
+  void WouldDelete(const std::string& path) override {
+    platform_.Print(Printable(path) + "\n");
+    ++would_delete_;
+  }
+
   void TimesUnreadable(const std::string& path,
                        const std::string& error_text) override {
     platform_.ReportError("agesweep: cannot read the times of " +
@@ -128,6 +136,7 @@ class SweepReport : public SweepObserver {
   }
 
   bool failed() const { return failed_; }
+  int64_t would_delete() const { return would_delete_; }
 
  private:
   // A log living on its reserve stops the walk, while the lines that close
@@ -139,6 +148,7 @@ class SweepReport : public SweepObserver {
   Platform& platform_;
   RunLog& log_;
   bool failed_ = false;
+  int64_t would_delete_ = 0;
 };
 
 // The totals blanked and the list hidden while the sweep runs (the list
@@ -169,20 +179,34 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
   RunLog log;
   StartLog(platform, &log);
 
-  const std::vector<std::string> words =
-      GetCommandLine(platform.ArgumentText());
+  const std::string argument_text = platform.ArgumentText();
+  const std::vector<std::string> words = GetCommandLine(argument_text);
   RunSettings settings;
   window.outer_height_twips = kLoadedHeightTwips;
-  // POSIX users type --help and --version by habit; on Windows they stay
-  // ordinary words.
+  // POSIX users type --help and --version by habit, and there every word
+  // counts; on Windows they stay ordinary words, ignored as others are.
   const bool posix_words = platform.Separator() == '/';
-  const SwitchLoopResult loop =
-      RunSwitchLoop(words, posix_words, &settings, &log);
+  SwitchLoopResult loop = RunSwitchLoop(words, posix_words, &settings, &log);
   if (loop.version) {
     platform.Print(std::string("agesweep ") + kVersion + "\n");
     return RunOutcome{false, kExitOk};
   }
+  if (loop.usage) {
+    platform.Print(kUsageText);
+    return RunOutcome{false, kExitOk};
+  }
   if (loop.help) return RunOutcome{true, kExitOk};
+  if (posix_words) {
+    const size_t typed =
+        GetCommandLine(argument_text, std::numeric_limits<int>::max()).size() - 1;
+    if (typed > words.size() - 1)
+      loop.unknown_words.insert(
+          loop.unknown_words.begin(),
+          "agesweep: too many words (" + std::to_string(typed) +
+              "); at most " + std::to_string(words.size() - 1) + " are read");
+  }
+  // A dry run writes no log, even when it is refused.
+  if (settings.DryRun) settings.LogToFile = false;
   log.Wrap();
   if (loop.wildcard_syntax_error) platform.ReportError(kWildcardSyntaxError);
 
@@ -236,6 +260,11 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
                  platform.FormatGeneralDate(platform.Now()));
 
   int status = report.failed() ? kExitFailed : kExitOk;
+  if (sweep->dry_run)
+    platform.ReportError("agesweep: dry run: " +
+                         std::to_string(report.would_delete()) +
+                         (report.would_delete() == 1 ? " file" : " files") +
+                         " would be deleted");
   if (totals.out_of_memory) {
     platform.ReportError("agesweep: out of memory; the sweep stopped early");
     status = kExitFailed;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "platform/fake_platform.h"
@@ -314,17 +315,84 @@ TEST(RunTroubles, TheSweepsOwnLogIsKeptAndFilesReplacedWhileAskedToo) {
   EXPECT_NE(std::string::npos, log.find("\r\nFound: 3\r\n"));
 }
 
-TEST_F(RunTest, WildcardSyntaxErrorStillSweeps) {
-  platform.AddFile("/data/a.txt", FakeFileTime(2000, 1, 1));
-  platform.AddFile("/data/b.doc", FakeFileTime(2000, 1, 1));
-  Load("/Q /F /data /W *.txt *.doc /L");
+TEST_F(RunTest, WildcardSyntaxErrorStillSweepsOnWindowsOnly) {
+  platform.separator = '\\';
+  platform.env["AGESWEEP_LOG"] = kLogPath;
+  platform.AddFile("\\data\\a.txt", FakeFileTime(2000, 1, 1));
+  platform.AddFile("\\data\\b.doc", FakeFileTime(2000, 1, 1));
+  Load("/Q /F \\data /W *.txt *.doc /L");
   EXPECT_EQ(kExitOk, status);
-  EXPECT_FALSE(platform.Find("/data/a.txt"));
-  EXPECT_TRUE(platform.Find("/data/b.doc"));
+  EXPECT_FALSE(platform.Find("\\data\\a.txt"));
+  EXPECT_TRUE(platform.Find("\\data\\b.doc"));
   EXPECT_NE(std::string::npos,
-            Log().find(std::string("Arguments:  /Q /F /data /W \r\n") +
+            Log().find(std::string("Arguments:  /Q /F \\data /W \r\n") +
                        kWildcardSyntaxError + "\r\n*.txt *.doc /L \r\n"));
   EXPECT_EQ(std::vector<std::string>{kWildcardSyntaxError}, platform.errors);
+}
+
+// On POSIX every word counts: each slip refuses the run, with what was
+// most likely meant; on Windows the same words are ignored.
+TEST(EveryWordCounts, UnknownWordsRefuseTheRunWithAHint) {
+  const struct {
+    const char* args;
+    const char* refusal;
+  } kRows[] = {
+      {"/Q --dry-rn /F /data", "agesweep: unknown word --dry-rn"},
+      {"/Q -F /data", "agesweep: unknown word -F (did you mean /F?)"},
+      {"-Q /F /data", "agesweep: unknown word -Q (did you mean /Q?)"},
+      {"/Q /S /data /W *.o", "agesweep: unknown word /data (did you mean /F /data?)"},
+      {"/Q /S /tmp/x", "agesweep: unknown word /tmp/x (did you mean /F /tmp/x?)"},
+      {"/Q /F /data /Mm /T 3", "agesweep: unknown word /Mm (did you mean /M m?)"},
+      {"/Q /F /data /T14", "agesweep: unknown word /T14 (did you mean /T 14?)"},
+      {"/Q /F /data /HELP", "agesweep: unknown word /HELP (did you mean /help?)"},
+      {"/Q /F /data /Mt", "agesweep: unknown word /Mt (did you mean /MT?)"},
+      {"/Q /F /srv/old stuff",
+       "agesweep: unknown word stuff (a folder whose path holds a space cannot "
+       "be given)"},
+      {"/Q /F /data /W a.log b.log c.log",
+       "agesweep: unknown word b.log (quote the pattern list for the shell: "
+       "/W 'a.log;b.log;c.log')"},
+      {"/Q /F /data w1 w2 w3 w4 w5 w6 w7 w8 w9 w10 w11 w12 w13 w14 w15 w16 w17 "
+       "w18",
+       "agesweep: too many words (21); at most 20 are read"},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.args);
+    for (const char separator : {'/', '\\'}) {
+      FakePlatform p;
+      p.separator = separator;
+      p.AddFile(separator == '/' ? "/data/old.o" : "\\data\\old.o",
+                FakeFileTime(2000, 1, 1));
+      p.env["TEMP"] = separator == '/' ? "/data" : "\\data";
+      p.argument_text = row.args;
+      WindowModel window;
+      const int status = Form_Load(p, window).exit_status;
+      if (separator == '/') {
+        EXPECT_EQ(kExitRefused, status);
+        EXPECT_NE(p.errors.end(),
+                  std::find(p.errors.begin(), p.errors.end(), row.refusal))
+            << testing::PrintToString(p.errors);
+        EXPECT_TRUE(p.Find("/data/old.o"));
+      } else {
+        EXPECT_NE(kExitRefused, status);
+      }
+    }
+  }
+}
+
+TEST_F(RunTest, ADryRunListsWhatWouldGoAndDeletesAsksAndLogsNothing) {
+  platform.AddFile("/data/old.log", FakeFileTime(2000, 1, 1));
+  platform.AddFile("/data/sub/old\x1b.log", FakeFileTime(2000, 1, 1));
+  platform.AddFile("/data/new.log", FakeFileTime(2026, 12, 7));
+  EXPECT_FALSE(Load("/S /L /F /data --dry-run"));
+  EXPECT_EQ(kExitOk, status);
+  EXPECT_EQ("/data/old.log\n/data/sub/old?.log\n", platform.printed);
+  EXPECT_EQ(std::vector<std::string>{"agesweep: dry run: 2 files would be "
+                                     "deleted"},
+            platform.errors);
+  EXPECT_TRUE(platform.prompts.empty());
+  EXPECT_TRUE(platform.files_written.empty());
+  EXPECT_TRUE(platform.Find("/data/old.log"));
 }
 
 TEST_F(RunTest, AnInterruptedRunLogsWhatItDidAndQuits) {
@@ -386,7 +454,9 @@ TEST_F(RunTest, VersionPrintsAndEndsTheRunLikeHelp) {
   EXPECT_EQ(std::string("agesweep ") + kVersion + "\n", platform.printed);
   EXPECT_TRUE(platform.files_written.empty());
   EXPECT_TRUE(platform.Find("/tmp/old.log"));
-  EXPECT_TRUE(Load("/Q --help"));
+  EXPECT_FALSE(Load("/Q --help"));
+  EXPECT_NE(std::string::npos, platform.printed.find("Usage: agesweep "));
+  EXPECT_TRUE(Load("/Q /?"));
   EXPECT_TRUE(platform.Find("/tmp/old.log"));
 }
 

@@ -57,6 +57,10 @@ void MatchedFile(Walk& walk, Listing& listing, const std::string& path) {
   walk.observer.FileMatched(path, facts.times);
   if (!IsDue(walk, facts.times)) return;
   if (settings.own_log == facts.identity) return;
+  if (settings.dry_run) {
+    walk.observer.WouldDelete(path);
+    return;
+  }
 
   if (!settings.quiet_mode) {
     if (!walk.observer.ConfirmDeletion(path)) return;

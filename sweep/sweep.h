@@ -21,6 +21,8 @@ struct SweepSettings {
   bool use_modified_time = false;  // false: the creation time
   IntervalCode interval{};
   int time_frame = 0;
+  // Report what would be deleted, and delete and ask nothing.
+  bool dry_run = false;
   // The run's own log file, which the sweep never deletes.
   std::optional<FileIdentity> own_log;
 };
@@ -38,6 +40,8 @@ struct SweepObserver {
   // age and stays.
   virtual void TimesUnreadable(const std::string& path,
                                const std::string& error_text) = 0;
+  // A due file that a dry run would delete.
+  virtual void WouldDelete(const std::string& path) = 0;
   // A due file, when the sweep is not quiet: true to delete it.
   virtual bool ConfirmDeletion(const std::string& path) = 0;
   // A file that was confirmed but is no longer the file that was asked

@@ -38,6 +38,9 @@ struct Recorder : SweepObserver {
                        const std::string& text) override {
     events.push_back("no times " + path + ": " + text);
   }
+  void WouldDelete(const std::string& path) override {
+    events.push_back("would delete " + path);
+  }
   void FileChanged(const std::string& path) override {
     events.push_back("changed " + path);
   }

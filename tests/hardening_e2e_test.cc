@@ -335,13 +335,13 @@ TEST_F(HardeningE2eTest, LogOnAFullFileSystemIsLeftAsItWas) {
   const fs::path log = full / "agesweep.log";
   RunOptions o;
   o.env = {"AGESWEEP_LOG=" + log.string()};
-  // One earlier block, padded by an ignored word to a little under one
-  // page, so that the next block needs a page more.
-  ASSERT_EQ(0, RunWith({"/Q", "/L", "/F", T(), "pad"}, o).status);
+  // One earlier block, padded by a pattern that matches nothing to a little
+  // under one page, so that the next block needs a page more.
+  ASSERT_EQ(0, RunWith({"/Q", "/L", "/F", T(), "/W", "pad"}, o).status);
   const size_t unpadded = fs::file_size(log);
   fs::remove(log);
   const std::string pad(4096 - 80 - unpadded, 'p');
-  ASSERT_EQ(0, RunWith({"/Q", "/L", "/F", T(), pad}, o).status);
+  ASSERT_EQ(0, RunWith({"/Q", "/L", "/F", T(), "/W", pad}, o).status);
   const std::string before = Slurp(log);
   {
     const int fd = open((full / "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);

@@ -273,6 +273,18 @@ class PosixPlatform : public Platform {
         fflush(stderr);
         return false;
       }
+      // Answers that come from a pipe or a file are not echoed by a
+      // terminal: shown, one prompt a line, so that a scripted run says
+      // which file got which answer.
+      if (!isatty(STDIN_FILENO)) {
+        std::string shown = line.substr(0, 80);
+        for (char& c : shown)
+          if (static_cast<unsigned char>(c) < 0x20 ||
+              static_cast<unsigned char>(c) >= 0x7F)
+            c = '?';
+        fprintf(stderr, "%s%s\n", shown.c_str(), too_long ? "..." : "");
+        fflush(stderr);
+      }
       bool yes = false;
       if (!too_long && ParseYesNo(line, &yes)) return yes;
       fputs("Please answer y or n.\n", stderr);

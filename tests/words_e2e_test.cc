@@ -1,0 +1,51 @@
+// End-to-end runs of what users type by mistake, and of the preview: a slip
+// never becomes a sweep of somewhere else.
+#include "tests/e2e_support.h"
+
+namespace {
+
+using WordsE2eTest = E2eTest;
+
+TEST_F(WordsE2eTest, MistypedWordsRefuseTheRunAndDeleteNothing) {
+  // The default folder is the tree itself: a slip that fell back on it
+  // would empty it.
+  temp_dir_for_default_ = T();
+  File("old.log", 400);
+  const struct {
+    std::vector<std::string> args;
+    std::string refusal;
+  } kRows[] = {
+      {{"/Q", "--dry-rn"}, "agesweep: unknown word --dry-rn"},
+      {{"/Q", "-F", T()}, "agesweep: unknown word -F (did you mean /F?)"},
+      {{"/Q", "/S", T(), "/W", "*.log"},
+       "agesweep: unknown word " + T() + " (did you mean /F " + T() + "?)"},
+      {{"/Q", "/Mm", "/T", "3"}, "agesweep: unknown word /Mm (did you mean /M m?)"},
+      {{"/Q", "/W", "a.log", "b.log"},
+       "agesweep: unknown word b.log (quote the pattern list for the shell: "
+       "/W 'a.log;b.log')"},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.refusal);
+    const Result r = Run(row.args);
+    EXPECT_EQ(2, r.status);
+    EXPECT_NE(std::string::npos, r.err.find(row.refusal + "\n")) << r.err;
+    EXPECT_EQ(Names({"old.log"}), Remaining());
+  }
+}
+
+TEST_F(WordsE2eTest, ADryRunPrintsWhatWouldGoAndChangesNothing) {
+  File("a.log", 400);
+  File("sub/b.log", 400);
+  File("young.log", 1);
+  const Result r = Run({"/S", "/L", "/F", T(), "/W", "*.log", "/M", "d", "/T",
+                        "30", "--dry-run"});
+  EXPECT_EQ(0, r.status) << r.err;
+  Names printed = Lines(r.out);
+  std::sort(printed.begin(), printed.end());
+  EXPECT_EQ(Names({T() + "/a.log", T() + "/sub/b.log"}), printed);
+  EXPECT_EQ("agesweep: dry run: 2 files would be deleted\n", r.err);
+  EXPECT_EQ(Names({"a.log", "sub/b.log", "young.log"}), Remaining());
+  EXPECT_FALSE(fs::exists(bin_ / "agesweep.log"));
+}
+
+}  // namespace
