@@ -476,7 +476,13 @@ TEST(Win32LogFile, BlocksAreAppendedInTheAnsiCodePage) {
   }
   std::unique_ptr<LogFile> log = platform->OpenLogFile(path, &reason);
   ASSERT_TRUE(log) << reason;
-  ASSERT_TRUE(log->Append("\xE6\x97\xA5\r\n", &lock_held, &reason)) << reason;
+  // Characters with a look-alike in the code page are not written as it:
+  // "Omega.dat", "a\b.log" and "c/d.log" would name other files.
+  ASSERT_TRUE(log->Append(
+      "\xE6\x97\xA5\r\n"
+      "\xCE\xA9mega.dat a\xEF\xBC\xBC" "b.log c\xEF\xBC\x8F" "d.log\r\n",
+      &lock_held, &reason))
+      << reason;
   log.reset();
 
   const HANDLE h = CreateFileW(ToWide(path).c_str(), GENERIC_READ, 0, nullptr,
@@ -486,7 +492,8 @@ TEST(Win32LogFile, BlocksAreAppendedInTheAnsiCodePage) {
   DWORD n = 0;
   ReadFile(h, buf, sizeof buf, &n, nullptr);
   CloseHandle(h);
-  EXPECT_EQ(std::string("caf\xE9\r\n?\r\n"), std::string(buf, n));
+  EXPECT_EQ(std::string("caf\xE9\r\n?\r\n?mega.dat a?b.log c?d.log\r\n"),
+            std::string(buf, n));
 }
 
 TEST(Win32LogFile, AFolderThatCannotHoldTheLogGivesAReason) {
