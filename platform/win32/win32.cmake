@@ -20,7 +20,8 @@ add_library(agesweep_win32 STATIC
   ${AGESWEEP_WIN32_DIR}/win32_log_file.cc
   ${AGESWEEP_WIN32_DIR}/win32_platform.cc
 )
-target_link_libraries(agesweep_win32 agesweep_core)
+# ntdll: NtCreateFile, to open entries relative to their folder's handle.
+target_link_libraries(agesweep_win32 agesweep_core ntdll)
 
 add_executable(agesweep WIN32
   ${AGESWEEP_WIN32_DIR}/main_win32.cc

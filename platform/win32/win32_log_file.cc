@@ -10,17 +10,25 @@ namespace {
 constexpr char kNotARegularFile[] = "not a regular file";
 
 // The log is narrow text in the ANSI code page; a character outside it
-// becomes the code page's default character.
+// becomes '?'. Never a look-alike: the best fit would write "Omega.dat" for
+// "Ωmega.dat" and a backslash for a fullwidth one, so that a line could name
+// a different file, or one in another folder. (A UTF-8 code page holds every
+// character and takes neither the flag nor a default character.)
 std::string ToAnsiCodePage(std::string_view text) {
   const std::wstring wide = ToWide(text);
   std::string narrow;
   if (wide.empty()) return narrow;
-  const int size =
-      WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
-                          nullptr, 0, nullptr, nullptr);
+  const UINT code_page = GetACP();
+  const bool utf = code_page == CP_UTF8 || code_page == CP_UTF7;
+  const DWORD flags = utf ? 0 : WC_NO_BEST_FIT_CHARS;
+  const char* unheld = utf ? nullptr : "?";
+  const int size = WideCharToMultiByte(code_page, flags, wide.data(),
+                                       static_cast<int>(wide.size()), nullptr,
+                                       0, unheld, nullptr);
   narrow.resize(static_cast<size_t>(size));
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
-                      narrow.data(), size, nullptr, nullptr);
+  WideCharToMultiByte(code_page, flags, wide.data(),
+                      static_cast<int>(wide.size()), narrow.data(), size,
+                      unheld, nullptr);
   return narrow;
 }
 

@@ -10,6 +10,8 @@ import re
 import shutil
 import subprocess
 import tempfile
+import threading
+import time
 import unittest
 
 BUILD = os.environ.get("AGESWEEP_BUILD_WIN", "build-win")
@@ -214,6 +216,42 @@ class Sweeping(TreeTest):
         [block] = t.blocks()
         self.assertIn("Searched: 3", block)
         self.assertIn("Found: 0", block)
+
+    def test_folders_swapped_for_links_during_the_sweep_lead_nowhere(self):
+        # While three sweeps run, every subfolder is again and again put
+        # aside and replaced by a link to an outside folder of due files.
+        # Their names are not the tree's, so that no path built before a
+        # swap can reach them either.
+        t = self.tree
+        for k in range(50):
+            t.file("outside/victim-%d.dat" % k, "40 days ago")
+        folders = [t.path("data/d%d" % i) for i in range(20)]
+        for folder in folders:
+            for k in range(10):
+                t.file(os.path.join(folder, "f%d.log" % k), "40 days ago")
+        stop = threading.Event()
+
+        def swap():
+            while not stop.is_set():
+                for folder in folders:
+                    os.rename(folder, folder + "-aside")
+                    os.symlink(t.path("outside"), folder)
+                time.sleep(0.03)
+                for folder in folders:
+                    os.unlink(folder)
+                    os.rename(folder + "-aside", folder)
+                time.sleep(0.03)
+
+        swapper = threading.Thread(target=swap)
+        swapper.start()
+        try:
+            for _ in range(3):  # deletions may fail meanwhile: status 1
+                self.assertIn(t.run("/Q", "/S", "/F", win(t.path("data")),
+                                    "/M", "d", "/T", "30"), (0, 1))
+        finally:
+            stop.set()
+            swapper.join()
+        self.assertEqual(50, len(os.listdir(t.path("outside"))))
 
     def test_paths_longer_than_max_path(self):
         t = self.tree

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -54,6 +55,9 @@ class TempTree {
   bool Exists(const std::wstring& relative) const {
     return GetFileAttributesW(ExtendedLengthPath(root_ + relative).c_str()) !=
            INVALID_FILE_ATTRIBUTES;
+  }
+  bool Move(const std::wstring& from, const std::wstring& to) {
+    return MoveFileW((root_ + from).c_str(), (root_ + to).c_str()) != FALSE;
   }
 
  private:
@@ -355,7 +359,7 @@ TEST(Win32Listing, SubfoldersOpenAndTheirEntriesAreDeletable) {
   EXPECT_FALSE(tree.Exists(L"sub\\inner.log"));
 }
 
-TEST(Win32Listing, TimesComeFromTheListing) {
+TEST(Win32Listing, TimesAreReadFromTheEntry) {
   TempTree tree;
   const std::wstring path = tree.File(L"dated.log");
   const int64_t created = TicksOfUtc(2021, 6, 1, 12, 0, 0);
@@ -442,6 +446,93 @@ TEST(Win32Listing, PathsBeyondMaxPathAreListedAndDeleted) {
   EXPECT_FALSE(tree.Exists(relative + L"deep.log"));
 }
 
+// The walk acts on the entry it listed or on nothing: what was moved into
+// its place from outside the tree after the listing is left alone.
+TEST(Win32Listing, WhatReplacesAListedEntryIsLeftAlone) {
+  const struct {
+    bool listed_folder;          // "entry" is a folder, else a file
+    const wchar_t* replacement;  // moved into its place from "outside"
+    const wchar_t* outsider;     // the outside file, where it is then
+  } cases[] = {
+      {true, L"outside", L"entry\\victim.log"},
+      {true, L"outside\\victim.log", L"entry"},
+      {false, L"outside\\victim.log", L"entry"},
+      {false, L"outside", L"entry\\victim.log"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.replacement));
+    SCOPED_TRACE(c.listed_folder ? "listed folder" : "listed file");
+    TempTree tree;
+    tree.Folder(L"outside");
+    tree.File(L"outside\\victim.log");
+    c.listed_folder ? tree.Folder(L"entry") : tree.File(L"entry");
+    std::unique_ptr<Listing> top = OpenWin32Folder(tree.root_utf8());
+    ASSERT_TRUE(top);
+    DirEntry entry;
+    ASSERT_TRUE(SeekTo(*top, "entry", &entry));
+    ASSERT_TRUE(tree.Move(L"entry", L"listed"));
+    ASSERT_TRUE(tree.Move(c.replacement, L"entry"));
+    std::string text;
+    if (c.listed_folder) {
+      EXPECT_FALSE(top->OpenCurrentFolder(&text));
+      EXPECT_EQ("", text);  // passed over, not a failure
+    } else {
+      int64_t number = 0;
+      EXPECT_FALSE(top->RemoveCurrent(&number, &text));
+      EXPECT_EQ(ERROR_FILE_NOT_FOUND, number);
+      EXPECT_EQ("the file changed before it could be deleted", text);
+    }
+    EXPECT_TRUE(tree.Exists(c.outsider));
+  }
+}
+
+// Every folder the walk is in is held without sharing its deletion: nobody
+// can rename it away while the walk acts inside it.
+TEST(Win32Listing, AFolderBeingWalkedCannotBeRenamed) {
+  TempTree tree;
+  tree.Folder(L"sub");
+  tree.File(L"sub\\old.log");
+  std::unique_ptr<Listing> top = OpenWin32Folder(tree.root_utf8());
+  DirEntry entry;
+  ASSERT_TRUE(SeekTo(*top, "sub", &entry));
+  std::string text;
+  std::unique_ptr<Listing> sub = top->OpenCurrentFolder(&text);
+  ASSERT_TRUE(sub) << text;
+  EXPECT_FALSE(tree.Move(L"sub", L"moved"));
+  ASSERT_TRUE(SeekTo(*sub, "old.log", &entry));
+  int64_t number = 0;
+  EXPECT_TRUE(sub->RemoveCurrent(&number, &text)) << text;
+  EXPECT_FALSE(tree.Exists(L"sub\\old.log"));
+  sub.reset();
+  EXPECT_TRUE(tree.Move(L"sub", L"moved"));  // once the walk has left
+}
+
+// More entries than one reading returns, with subfolders among them:
+// entering one sets the rest of the folder's reading aside, and the listing
+// goes on from there. Every entry is listed once.
+TEST(Win32Listing, ALargeFolderIsListedWholeAroundItsSubfolders) {
+  TempTree tree;
+  std::multiset<std::string> expected, seen;
+  for (int i = 0; i < 600; ++i) {
+    const std::wstring name = std::wstring(100, L'n') + std::to_wstring(i);
+    i % 50 == 7 ? tree.Folder(name) : tree.File(name);
+    expected.insert(ToUtf8(name));
+  }
+  expected.insert({".", ".."});
+  std::unique_ptr<Listing> top = OpenWin32Folder(tree.root_utf8());
+  DirEntry entry;
+  std::string text;
+  while (top->Next(&entry, &text)) {
+    seen.insert(std::string(entry.name));
+    if (entry.name[0] == '.' || !entry.is_dir) continue;
+    std::unique_ptr<Listing> sub = top->OpenCurrentFolder(&text);
+    ASSERT_TRUE(sub) << text;
+    EXPECT_EQ(2u, ListAll(*sub).size());  // "." and ".."
+  }
+  EXPECT_EQ("", text);
+  EXPECT_EQ(expected, seen);
+}
+
 TEST(Win32Listing, ExtendedLengthForms) {
   EXPECT_EQ(L"\\\\?\\C:\\x\\", ExtendedLengthPath(L"C:\\x\\"));
   EXPECT_EQ(L"\\\\?\\UNC\\srv\\share\\x\\",
@@ -476,7 +567,13 @@ TEST(Win32LogFile, BlocksAreAppendedInTheAnsiCodePage) {
   }
   std::unique_ptr<LogFile> log = platform->OpenLogFile(path, &reason);
   ASSERT_TRUE(log) << reason;
-  ASSERT_TRUE(log->Append("\xE6\x97\xA5\r\n", &lock_held, &reason)) << reason;
+  // Characters with a look-alike in the code page are not written as it:
+  // "Omega.dat", "a\b.log" and "c/d.log" would name other files.
+  ASSERT_TRUE(log->Append(
+      "\xE6\x97\xA5\r\n"
+      "\xCE\xA9mega.dat a\xEF\xBC\xBC" "b.log c\xEF\xBC\x8F" "d.log\r\n",
+      &lock_held, &reason))
+      << reason;
   log.reset();
 
   const HANDLE h = CreateFileW(ToWide(path).c_str(), GENERIC_READ, 0, nullptr,
@@ -486,7 +583,8 @@ TEST(Win32LogFile, BlocksAreAppendedInTheAnsiCodePage) {
   DWORD n = 0;
   ReadFile(h, buf, sizeof buf, &n, nullptr);
   CloseHandle(h);
-  EXPECT_EQ(std::string("caf\xE9\r\n?\r\n"), std::string(buf, n));
+  EXPECT_EQ(std::string("caf\xE9\r\n?\r\n?mega.dat a?b.log c?d.log\r\n"),
+            std::string(buf, n));
 }
 
 TEST(Win32LogFile, AFolderThatCannotHoldTheLogGivesAReason) {
