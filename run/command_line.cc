@@ -140,9 +140,12 @@ std::string Meant(const std::vector<std::string>& words, size_t i) {
     return " (quote the pattern list for the shell: /W '" + list + "')";
   }
   // -Q for /Q.
-  if (word.size() > 1 && word[0] == '-' && word[1] != '-' &&
-      SwitchOf("/" + word.substr(1), false) != Switch::kNone)
-    return " (did you mean /" + word.substr(1) + "?)";
+  if (word.size() > 1 && word[0] == '-' && word[1] != '-') {
+    std::string slashed = word;
+    slashed[0] = '/';
+    if (SwitchOf(slashed, false) != Switch::kNone)
+      return " (did you mean " + slashed + "?)";
+  }
   // /HELP for /help, /Mt for /MT.
   for (const SwitchWord& s : kSwitchWords)
     if (LowerAscii(word) == LowerAscii(s.word))

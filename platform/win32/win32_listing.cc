@@ -11,10 +11,13 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+#include <memory>
+#include <string_view>
 #include <utility>
 
 #include "platform/win32/text.h"
@@ -109,6 +112,62 @@ NTSTATUS OpenInFolder(HANDLE folder, const std::wstring& name,
       0);
   if (status >= 0) opened->reset(handle);
   return status;
+}
+
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(
+    HANDLE file, HANDLE event, PIO_APC_ROUTINE apc_routine, PVOID apc_context,
+    PIO_STATUS_BLOCK io, PVOID information, ULONG length,
+    FILE_INFORMATION_CLASS information_class, BOOLEAN return_single_entry,
+    PUNICODE_STRING file_name, BOOLEAN restart_scan);
+
+// Looks at the entry `name` of the open folder `folder` once more, through a
+// handle of its own (so that the folder's own listing keeps its place),
+// without opening the entry: true when it is still a folder, not a reparse
+// point, numbered `id` (0: the file system numbers none). Windows opens a
+// link as itself and the check on the opened handle would do; Wine opens a
+// link to a folder as its target even when asked for the link, so what a
+// name leads to is seen before it is opened too.
+bool StillTheListedFolder(HANDLE folder, const std::wstring& name,
+                          uint64_t id) {
+  const HANDLE probe = ReOpenFile(
+      folder, FILE_LIST_DIRECTORY,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      FILE_FLAG_BACKUP_SEMANTICS);
+  if (probe == INVALID_HANDLE_VALUE) return true;  // the opened handle is checked
+  UniqueHandle closing(probe);
+  UNICODE_STRING pattern;
+  pattern.Buffer = const_cast<PWSTR>(name.data());
+  pattern.Length = pattern.MaximumLength =
+      static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  constexpr ULONG kBytes = 16 * 1024;
+  std::unique_ptr<uint64_t[]> buffer(new uint64_t[kBytes / 8]);
+  // The name is a pattern to the system: where a file system allows
+  // wildcard characters in names, other entries may come too.
+  for (bool first = true;; first = false) {
+    IO_STATUS_BLOCK io = {};
+    const NTSTATUS status = NtQueryDirectoryFile(
+        probe, nullptr, nullptr, nullptr, &io, buffer.get(), kBytes,
+        FileIdBothDirectoryInformation, FALSE, first ? &pattern : nullptr,
+        first ? TRUE : FALSE);
+    if (status < 0) return false;  // gone, or no longer readable
+    const char* bytes = reinterpret_cast<const char*>(buffer.get());
+    const size_t filled = std::min<size_t>(io.Information, kBytes);
+    for (size_t at = 0;;) {
+      const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes + at);
+      if (at + offsetof(FILE_ID_BOTH_DIR_INFO, FileName) > filled ||
+          record->FileNameLength >
+              filled - at - offsetof(FILE_ID_BOTH_DIR_INFO, FileName))
+        return false;
+      if (std::wstring_view(record->FileName,
+                            record->FileNameLength / sizeof(wchar_t)) == name)
+        return (record->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+               !(record->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+               (id == 0 ||
+                static_cast<uint64_t>(record->FileId.QuadPart) == id);
+      if (record->NextEntryOffset == 0) break;
+      at += record->NextEntryOffset;
+    }
+  }
 }
 
 // Reads an open folder's entries, with their attributes and file IDs, into
@@ -235,6 +294,8 @@ class Win32Listing final : public Listing {
     // but never entered: it could lead out of the tree or round in a cycle.
     if (attributes_ & FILE_ATTRIBUTE_REPARSE_POINT) return nullptr;
     if (name_wide_ == L"." || name_wide_ == L"..") return nullptr;
+    if (!StillTheListedFolder(folder_.get(), name_wide_, file_id_))
+      return nullptr;
     // Not shared for deletion: while the walk is in it, the folder cannot
     // be renamed, so the paths the log shows stay true.
     UniqueHandle sub;
