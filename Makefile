@@ -24,6 +24,9 @@ WIN_CONFIGURE = cmake -S . -B $(WIN_BUILD) $(WERROR) --no-warn-unused-cli \
 WIN_WINE = $$(sed -n 's/^AGESWEEP_WINE:[A-Z]*=//p' $(WIN_BUILD)/CMakeCache.txt)
 
 CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR) >/dev/null
+# More arguments for ctest in test-unit and test-asan (tools/test_all.sh asks
+# for a JUnit report, where the reasons of skipped tests can be read).
+CTEST_ARGS ?=
 
 .PHONY: all build program run test test-unit test-asan clean windows \
   test-windows test-windows-if-available bench bench-quick install deb \
@@ -50,13 +53,13 @@ else
 endif
 
 test-unit: build
-	cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS) $(CTEST_ARGS)
 
 test-asan:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DAGESWEEP_SANITIZE=ON \
 	  $(WERROR) >/dev/null
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	cd $(ASAN_BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS)
+	cd $(ASAN_BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS) $(CTEST_ARGS)
 
 # agesweep.exe, cross-built with MinGW-w64 (README.md, "Windows build").
 windows:

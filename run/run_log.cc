@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "agesweep_default_log.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 #include "run/command_line.h"
@@ -76,6 +77,9 @@ void RunLog::Wrap() {
 std::string LogFilePath(Platform& platform) {
   const std::string chosen = platform.GetEnv("AGESWEEP_LOG");
   if (!chosen.empty()) return chosen;
+  // An installed program's folder is not writable, so a packaged build
+  // names the log's place when it is built.
+  if (kDefaultLogFile[0] != '\0') return kDefaultLogFile;
   // Never the working folder: a log must be where the user looks for it.
   const std::string folder = platform.ProgramFolder();
   if (folder.empty()) return "";

@@ -52,8 +52,9 @@ struct RunLog {
 };
 
 // The log file: the environment variable AGESWEEP_LOG when it is set and not
-// empty (an installed program's own folder is seldom writable), else
-// agesweep.log in the program folder; empty when that folder is unknown.
+// empty, else the one the build names (AGESWEEP_DEFAULT_LOG in CMake, such as
+// the Debian package's /var/log/agesweep.log), else agesweep.log in the
+// program folder; empty when that folder is unknown.
 std::string LogFilePath(Platform& platform);
 
 // Appends the log and one CR LF to `file`, the log file at `path`, whole or

@@ -20,11 +20,14 @@ done
 
 # Every hardening feature, as lintian expects of a package. CMake reads no
 # CPPFLAGS, so they join CXXFLAGS; the flags are given as cache values so
-# that they take effect in an existing build folder too.
+# that they take effect in an existing build folder too. The installed
+# program cannot write its log beside itself in /usr/bin, so runs with /L
+# write /var/log/agesweep.log unless AGESWEEP_LOG names another file.
 eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
 cmake --preset release -B "$build" \
   "-DCMAKE_CXX_FLAGS=${CPPFLAGS:-} ${CXXFLAGS:-}" \
-  "-DCMAKE_EXE_LINKER_FLAGS=${LDFLAGS:-}" "$@" >/dev/null
+  "-DCMAKE_EXE_LINKER_FLAGS=${LDFLAGS:-}" \
+  -DAGESWEEP_DEFAULT_LOG=/var/log/agesweep.log "$@" >/dev/null
 cmake --build "$build" -j "$jobs" --target agesweep
 rm -f "$build"/agesweep_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Debian package and checks it as a user would meet it: the Debian
 # changelog at the version CMake builds, its files, its fields, the extracted
-# program sweeping a temporary tree with the log placed by AGESWEEP_LOG, the
-# manual page rendering without warnings, and lintian (when installed)
-# finding no errors. CMAKE_ARGs go to tools/build_deb.sh.
+# program sweeping a temporary tree with the log placed by AGESWEEP_LOG and,
+# without it, taking /var/log/agesweep.log for its log, the manual page
+# rendering without warnings, and lintian (when installed) finding no
+# errors. CMAKE_ARGs go to tools/build_deb.sh.
 #   bash tools/check_package.sh [BUILD_DIR [CMAKE_ARG...]]
 # Everything runs under fresh mktemp folders, removed at the end.
 set -euo pipefail
@@ -98,6 +99,33 @@ AGESWEEP_LOG=$log "$program" /F "$tree/data" /W '*.log' /M d /T 30 </dev/null \
 bash tools/smoke.sh "$program" || fail "the smoke run (tools/smoke.sh)"
 [ ! -e "$root/usr/bin/agesweep.log" ] || fail "a log was written beside the program despite AGESWEEP_LOG"
 pass "program run"
+
+# Without AGESWEEP_LOG the packaged program logs to /var/log/agesweep.log.
+# That is tried by a user who cannot write there ("nobody" when this runs as
+# root), so that no real log is ever written to: the run must be refused
+# before the sweep, naming the file and AGESWEEP_LOG, and delete nothing.
+default_log=/var/log/agesweep.log
+as_user=()
+if [ "$(id -u)" -eq 0 ]; then
+  as_user=(setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups)
+  chmod 0755 "$scratch"
+  chmod 0777 "$tree/data"  # a sweep that went ahead would show
+fi
+if "${as_user[@]}" sh -c '[ -w "$1" ] || { [ ! -e "$1" ] && [ -w "${1%/*}" ]; }' \
+  sh "$default_log"; then
+  echo "note: $default_log is writable by $("${as_user[@]}" id -un): the default log place is not checked"
+else
+  before=$failures
+  rc=0
+  env -u AGESWEEP_LOG "${as_user[@]}" "$program" /Q /L /F "$tree/data" /W '*.log' /M d /T 30 \
+    </dev/null >/dev/null 2>"$scratch/default-log.err" || rc=$?
+  [ "$rc" -eq 2 ] || fail "a run without AGESWEEP_LOG that cannot write $default_log: exit status $rc, not 2"
+  grep -qF "Error: Cannot write the log file $default_log: " "$scratch/default-log.err" &&
+    grep -qF 'Set AGESWEEP_LOG to a file you can write.' "$scratch/default-log.err" ||
+    fail "the refusal does not name $default_log and AGESWEEP_LOG: $(cat "$scratch/default-log.err")"
+  [ -f "$tree/data/old.log" ] || fail "a run that could not write its log deleted old.log"
+  [ "$failures" -ne "$before" ] || pass "default log place $default_log"
+fi
 
 # The manual page, as man shows it.
 warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)

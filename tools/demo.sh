@@ -29,10 +29,10 @@ before=0
 [ -f "$log" ] && before=$(wc -c < "$log")
 echo
 echo "Preview (answers from /dev/null are No, so nothing is deleted):"
-echo "Running: $build/agesweep /S /F $demo /W *.log /M d /T 30 </dev/null"
+echo "Running: $build/agesweep /S /F $demo /W '*.log' /M d /T 30 </dev/null"
 "$build/agesweep" /S /F "$demo" /W '*.log' /M d /T 30 </dev/null 2>&1 | sed 's/^/  /'
 echo
-echo "Running: AGESWEEP_LOG=$log $build/agesweep /Q /S /L /F $demo /W *.log /M d /T 30"
+echo "Running: AGESWEEP_LOG=$log $build/agesweep /Q /S /L /F $demo /W '*.log' /M d /T 30"
 "$build/agesweep" /Q /S /L /F "$demo" /W '*.log' /M d /T 30
 echo
 echo "Log block appended to $log:"
