@@ -23,3 +23,15 @@ uint32_t DecodeUtf8(std::string_view s, size_t* pos);
 // Appends the encoding of code point `c` (at most U+10FFFF; surrogates are
 // encoded like any other value).
 void AppendUtf8(std::string* out, uint32_t c);
+
+// `text` as it may be shown to people: every control character (below
+// 0x20, 0x7F, and U+0080 to U+009F) and every byte that is not part of
+// well-formed UTF-8 becomes one '?', so a file name can neither forge a
+// line of the log nor move the cursor of a terminal; all other text, in
+// any script, stays as it is. Only what is shown changes; the program
+// always acts on the exact name.
+std::string Printable(std::string_view text);
+
+// Printable in place, for `*text` from `from` on. The text only shrinks,
+// so masking never needs memory.
+void MaskUnprintable(std::string* text, size_t from);

@@ -5,52 +5,17 @@
 
 #include "agesweep_default_log.h"
 #include "platform/platform.h"
-#include "platform/utf8.h"
 #include "run/command_line.h"
 
 const char kCrLf[] = "\r\n";
 const char kLogTitle[] = "Quillfen Utilities Age Sweeper (agesweep.exe)";
 const char kLogFileName[] = "agesweep.log";
 
-namespace {
-
-// Shows as '?' what of `*text`, from `from` on, could act on a terminal or
-// break a log line: each control character (C0, DEL and C1, U+0080 to
-// U+009F, which terminals obey as escapes) and each byte that is not part
-// of well-formed UTF-8, which a terminal may take for a C1 control or join
-// to what follows. An encoded surrogate, which DecodeUtf8 lets through for
-// names that NTFS allows, is no UTF-8 either: each of its bytes is a '?'.
-// The text only shrinks, in place, so masking never needs memory.
-void MaskControls(std::string* text, size_t from) {
-  std::string& s = *text;
-  size_t out = from;
-  for (size_t in = from; in < s.size();) {
-    const size_t start = in;
-    const uint32_t c = DecodeUtf8(s, &in);
-    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
-      s[out++] = '?';
-    } else if (c >= kStrayByteBase || (c >= 0xD800 && c <= 0xDFFF)) {
-      for (size_t i = start; i < in; ++i) s[out++] = '?';
-    } else {
-      for (size_t i = start; i < in; ++i) s[out++] = s[i];
-    }
-  }
-  s.resize(out);
-}
-
-}  // namespace
-
-std::string Printable(std::string_view text) {
-  std::string out(text);
-  MaskControls(&out, 0);
-  return out;
-}
-
 void RunLog::Append(std::string_view s) {
   MakeRoom(s.size());
   const size_t start = text.size();
   text.append(s);
-  MaskControls(&text, start);
+  MaskUnprintable(&text, start);
 }
 
 void RunLog::MakeRoom(size_t n) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/utf8.h"
+
 struct LogFile;
 struct Platform;
 
@@ -12,13 +14,6 @@ extern const char kCrLf[];
 extern const char kLogTitle[];
 extern const char kLogFileName[];
 
-// `text` as it may be shown to people: every control character (below
-// 0x20, 0x7F, and U+0080 to U+009F) and every byte that is not part of
-// well-formed UTF-8 becomes one '?', so a file name can neither forge a
-// line of the log nor move the cursor of a terminal; all other text, in
-// any script, stays as it is. Only what is shown changes; the program
-// always acts on the exact name.
-std::string Printable(std::string_view text);
 
 struct RunLog {
   RunLog() { text.reserve(kReserveBytes); }

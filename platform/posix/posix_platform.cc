@@ -18,6 +18,7 @@
 #include "platform/posix/local_time.h"
 #include "platform/posix/posix_listing.h"
 #include "platform/posix/posix_log_file.h"
+#include "platform/utf8.h"
 #include "ui/window.h"
 
 namespace {
@@ -277,11 +278,7 @@ class PosixPlatform : public Platform {
       // terminal: shown, one prompt a line, so that a scripted run says
       // which file got which answer.
       if (!isatty(STDIN_FILENO)) {
-        std::string shown = line.substr(0, 80);
-        for (char& c : shown)
-          if (static_cast<unsigned char>(c) < 0x20 ||
-              static_cast<unsigned char>(c) >= 0x7F)
-            c = '?';
+        const std::string shown = Printable(line.substr(0, 80));
         fprintf(stderr, "%s%s\n", shown.c_str(), too_long ? "..." : "");
         fflush(stderr);
       }
