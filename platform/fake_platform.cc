@@ -85,19 +85,14 @@ class FakeListing : public Listing {
   }
 
   TopFolderVerdict JudgeAsTopFolder() override {
-    if (is_root_) return TopFolderVerdict::kFileSystemRoot;
-    return folder_->foreign_link ? TopFolderVerdict::kForeignLink
-                                 : TopFolderVerdict::kAllowed;
+    return is_root_ ? TopFolderVerdict::kFileSystemRoot
+                    : TopFolderVerdict::kAllowed;
   }
 
   bool ReadCurrent(EntryFacts* facts, std::string* error_text) override {
     const FakeNode& node = folder_->children[pos_ - 1];
     if (platform_.Count(FakeCall::kReadTimes, CurrentPath())) {
       *error_text = kFakeFaultText;
-      return false;
-    }
-    if (!node.times_error.empty()) {
-      *error_text = node.times_error;
       return false;
     }
     facts->times = node.times;
@@ -303,10 +298,6 @@ std::unique_ptr<LogFile> FakePlatform::OpenLogFile(const std::string& path,
     *error_text = kFakeFaultText;
     return nullptr;
   }
-  if (!log_open_error.empty()) {
-    *error_text = log_open_error;
-    return nullptr;
-  }
   // A log inside the fake tree is that file; any other is a file of its own
   // on another volume.
   const FakeNode* node = Find(path);
@@ -319,7 +310,6 @@ std::unique_ptr<LogFile> FakePlatform::OpenLogFile(const std::string& path,
 bool FakePlatform::AskYesNo(const std::string& title,
                             const std::string& prompt) {
   prompts.push_back(title + ": " + prompt);
-  if (while_asking) while_asking(*this);
   if (Count(FakeCall::kAsk, current_entry)) return false;
   if (signal_at_prompt != 0) {
     interrupt_signal = signal_at_prompt;

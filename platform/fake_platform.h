@@ -3,7 +3,6 @@
 #pragma once
 
 #include <deque>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -19,9 +18,7 @@ struct FakeNode {
   bool is_link = false;            // a folder link: listed, never opened
   std::string open_trouble;        // opening fails as the system ran short
   int delete_error = 0;            // non-zero: deletion fails with this
-  std::string times_error;         // reading the times fails with this
   std::string list_error;          // listing fails with this after the last
-  bool foreign_link = false;       // as a top folder: a link of another user
   uint64_t id = NextFakeFileNumber();  // the file number of its identity
 
   static uint64_t NextFakeFileNumber();
@@ -105,10 +102,7 @@ struct FakePlatform : Platform {
   std::vector<double> ticks{0.0, 0.25};  // successive MonotonicSeconds
   std::deque<bool> answers;              // AskYesNo results; No when empty
   bool log_write_fails = false;
-  std::string log_open_error;  // opening the log fails with this
   bool log_lock_busy = false;  // another run holds the log's lock
-  // Called while a confirmation waits, before it is answered.
-  std::function<void(FakePlatform&)> while_asking;
   int interrupt_signal = 0;  // as if that signal had arrived
   // A signal that arrives while the first prompt waits (answered No).
   int signal_at_prompt = 0;

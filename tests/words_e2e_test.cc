@@ -8,18 +8,16 @@ using WordsE2eTest = E2eTest;
 
 TEST_F(WordsE2eTest, MistypedWordsRefuseTheRunAndDeleteNothing) {
   // The default folder is the tree itself: a slip that fell back on it
-  // would empty it.
+  // would empty it. (The hints for every kind of slip are unit-tested.)
   temp_dir_for_default_ = T();
   File("old.log", 400);
   const struct {
     std::vector<std::string> args;
     std::string refusal;
   } kRows[] = {
-      {{"/Q", "--dry-rn"}, "agesweep: unknown word --dry-rn"},
       {{"/Q", "-F", T()}, "agesweep: unknown word -F (did you mean /F?)"},
       {{"/Q", "/S", T(), "/W", "*.log"},
        "agesweep: unknown word " + T() + " (did you mean /F " + T() + "?)"},
-      {{"/Q", "/Mm", "/T", "3"}, "agesweep: unknown word /Mm (did you mean /M m?)"},
       {{"/Q", "/W", "a.log", "b.log"},
        "agesweep: unknown word b.log (quote the pattern list for the shell: "
        "/W 'a.log;b.log')"},
