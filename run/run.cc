@@ -20,13 +20,6 @@ namespace {
 const char kRootRefusal[] = "Error: Refusing to sweep the root folder /.";
 const char kLogHint[] = "Set AGESWEEP_LOG to a file you can write.";
 
-// The message for a folder that could not be listed.
-std::string CannotListFolder(const std::string& folder,
-                             const std::string& error_text) {
-  return "agesweep: cannot list folder " + Printable(folder) + ": " +
-         error_text;
-}
-
 // The title, start and program-folder lines.
 void StartLog(Platform& platform, RunLog* log) {
   log->AppendLine(kLogTitle);
@@ -274,7 +267,8 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
   // The top folder's failure is said last, after the run's own account, so
   // that it is the line a user sees.
   if (!unlisted_error.empty()) {
-    platform.ReportError(CannotListFolder(sweep->folder, unlisted_error));
+    platform.ReportError("agesweep: cannot list folder " +
+                         Printable(sweep->folder) + ": " + unlisted_error);
     status = kExitFailed;
   }
   if (signal) status = kExitSignalBase + signal;
