@@ -9,8 +9,10 @@
 // - no line of a log file (lines end in CR LF) holds a control character,
 //   and at most one log file is written, only when the text holds /L or /l;
 // - a help run (the window is to be displayed), a version run (it printed
-//   "agesweep ") and a refused run (status 2) ask nothing and leave the
-//   tree exactly as it was; help and version write no log;
+//   "agesweep "), a usage run (it printed "Usage: agesweep "), a dry run
+//   (it printed paths) and a refused run (status 2) ask nothing and leave
+//   the tree exactly as it was; help, version, usage and dry runs write no
+//   log;
 // - a sweep ends with status 0 or 1; folders are never removed; files are
 //   only removed, never added;
 // - every prompt names a file of the tree, each at most once, no more of
@@ -194,6 +196,19 @@ Snapshot TakeSnapshot(const FakeNode& root) {
   return s;
 }
 
+// Whether `word` stands in `text` as a word of its own (words are split at
+// spaces and tabs).
+bool HasWord(const std::string& text, const std::string& word) {
+  for (size_t at = text.find(word); at != std::string::npos;
+       at = text.find(word, at + 1)) {
+    const size_t end = at + word.size();
+    if ((at == 0 || text[at - 1] == ' ' || text[at - 1] == '\t') &&
+        (end == text.size() || text[end] == ' ' || text[end] == '\t'))
+      return true;
+  }
+  return false;
+}
+
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   size_t start = 0;
@@ -229,7 +244,7 @@ std::optional<int64_t> ParseCount(const std::string& text) {
   return value;
 }
 
-enum class Kind { kHelp, kVersion, kRefused, kSwept };
+enum class Kind { kHelp, kVersion, kUsage, kDryRun, kRefused, kSwept };
 
 const char kPromptStart[] =
     "Confirm Delete: Are you sure you want to delete ";
@@ -279,13 +294,29 @@ Result RunOnce(const std::string& args, const std::deque<bool>& answers,
               "a control character in the log", line);
   }
 
-  if (!p.printed.empty()) {
+  if (StartsWith(p.printed, "agesweep ")) {
     r.kind = Kind::kVersion;
-    Check(StartsWith(p.printed, "agesweep ") &&
-              p.printed.find('\n') == p.printed.size() - 1,
-          "printed something other than the version line", p.printed);
+    Check(p.printed.find('\n') == p.printed.size() - 1,
+          "printed more than the version line", p.printed);
     Check(args.find("--version") != std::string::npos,
           "the version without --version", args);
+  } else if (StartsWith(p.printed, "Usage: agesweep ")) {
+    r.kind = Kind::kUsage;
+    Check(HasWord(args, "--help"),
+          "the usage text without --help", args);
+  } else if (HasWord(args, "--dry-run") && status != kExitRefused) {
+    // The paths printed are files of the tree; nothing else is done.
+    r.kind = Kind::kDryRun;
+    Check(status == kExitOk || status == kExitFailed,
+          "a dry run ended with a status other than 0 or 1", args);
+    Check(!r.logged, "a dry run wrote a log", args);
+    for (size_t at = 0; at < p.printed.size();
+         at = p.printed.find('\n', at) + 1)
+      Check(p.printed[at] == '/' && p.printed.find('\n', at) != std::string::npos,
+            "a dry run printed other than a path a line", p.printed);
+  } else if (!p.printed.empty()) {
+    Check(false, "printed something other than the version, the usage "
+                 "text or a dry run's paths", p.printed);
   } else if (r.outcome.display_window) {
     r.kind = Kind::kHelp;
     Check(Contains(args, "/?", "help"), "help without a help word", args);
@@ -296,7 +327,7 @@ Result RunOnce(const std::string& args, const std::deque<bool>& answers,
     Check(p.prompts.empty(), "a run that does not sweep asked", args);
     Check(before.entries == after.entries,
           "a run that does not sweep changed the tree", args);
-    if (r.kind != Kind::kRefused) {
+    if (r.kind != Kind::kRefused && r.kind != Kind::kDryRun) {
       Check(!r.outcome.display_window || r.kind == Kind::kHelp,
             "the version run displays the window", args);
       Check(status == kExitOk, "help or version without status 0", args);
