@@ -41,9 +41,13 @@ FakeNode* Child(FakeNode& node, const std::string& name) {
 class FakeListing : public Listing {
  public:
   FakeListing(FakePlatform& platform, FakeNode* folder, std::string path,
-              bool is_root)
+              bool is_root, const ReadAheadPlan* plan = nullptr)
       : platform_(platform), folder_(folder), path_(std::move(path)),
-        is_root_(is_root) {}
+        is_root_(is_root), plan_(plan) {}
+
+  // Read ahead as a platform would, but at once: the facts of a file the
+  // plan will read come with its entry.
+  void ReadAhead(const ReadAheadPlan& plan) override { plan_ = &plan; }
 
   bool Next(DirEntry* entry, std::string* error_text) override {
     if (pos_ >= folder_->children.size()) {
@@ -62,6 +66,12 @@ class FakeListing : public Listing {
     platform_.current_entry = path;
     entry->name = node.name;
     entry->is_dir = node.is_dir;
+    entry->early = nullptr;
+    if (plan_ && !node.is_dir && plan_->WillRead(node.name)) {
+      early_ = EntryFacts{node.early_times.value_or(node.times),
+                          FileIdentity{1, node.id, 1u}};
+      entry->early = &early_;
+    }
     return true;
   }
 
@@ -81,7 +91,7 @@ class FakeListing : public Listing {
     }
     if (node.is_link) return nullptr;
     return std::make_unique<FakeListing>(
-        platform_, &node, CurrentPath() + platform_.separator, false);
+        platform_, &node, CurrentPath() + platform_.separator, false, plan_);
   }
 
   TopFolderVerdict JudgeAsTopFolder() override {
@@ -126,6 +136,8 @@ class FakeListing : public Listing {
   FakeNode* folder_;
   std::string path_;  // the folder text, ending in the separator
   bool is_root_;
+  const ReadAheadPlan* plan_;
+  EntryFacts early_;
   size_t pos_ = 0;
 };
 

@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@ struct FakeNode {
   std::string open_trouble;        // opening fails as the system ran short
   int delete_error = 0;            // non-zero: deletion fails with this
   std::string list_error;          // listing fails with this after the last
+  // What reading ahead of the walk saw, when the times have changed since.
+  std::optional<FileTimes> early_times;
   uint64_t id = NextFakeFileNumber();  // the file number of its identity
 
   static uint64_t NextFakeFileNumber();

@@ -45,11 +45,27 @@ struct EntryFacts {
   FileIdentity identity;
 };
 
-// One entry of a folder listing. `name` stays valid until the next call of
-// Listing::Next on the same listing.
+// One entry of a folder listing. `name` and `early` stay valid until the
+// next call of Listing::Next on the same listing.
 struct DirEntry {
   std::string_view name;
   bool is_dir = false;
+  // The file's facts as read ahead of the walk, for a file the plan said it
+  // would read; null when none were. They may be stale by now: good for
+  // passing a file over, never for deleting it.
+  const EntryFacts* early = nullptr;
+};
+
+// What a walk will want of the folders below the one it starts from, so
+// that the platform may read them ahead of it, in other threads. Both are
+// called from those threads, at any time while a listing of the walk is
+// open.
+struct ReadAheadPlan {
+  virtual ~ReadAheadPlan() = default;
+  // Whether the walk will enter the subfolder `name`.
+  virtual bool WillEnter(std::string_view name) const = 0;
+  // Whether the walk will read the times of the file `name`.
+  virtual bool WillRead(std::string_view name) const = 0;
 };
 
 // Whether a folder may be where a sweep starts.
@@ -98,6 +114,14 @@ struct Listing {
   // Whether a sweep may start from this folder, opened by
   // Platform::OpenFolder.
   virtual TopFolderVerdict JudgeAsTopFolder() = 0;
+
+  // Lets the platform read ahead, for the walk that starts here, what
+  // `plan` says it will want: the listings of the folders it will enter
+  // next and the facts of the files it will read, served in the walk's own
+  // order through this listing and those opened from it. Called before the
+  // first Next; `plan` outlives them all. Every decision stays the walk's,
+  // in its thread. A platform may read nothing ahead.
+  virtual void ReadAhead(const ReadAheadPlan& plan) { (void)plan; }
 };
 
 // The log file, open for appending from before the sweep to its end.

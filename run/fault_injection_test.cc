@@ -154,6 +154,12 @@ void Check(const Tree& tree, bool quiet, bool log, size_t fault, bool variant,
       concerned = f.path;
       made_due = variant;
     }
+    // The age test on the times read ahead, right after the file was
+    // listed: a clock far back passes the file over, one ahead only sends
+    // it to be read and judged again.
+    if (kind == FakeCall::kNow && fault > 1 &&
+        calls[fault - 2].call == FakeCall::kNext && !variant)
+      concerned = f.path;
     top_failed = kind == FakeCall::kOpenFolder;
     trouble = kind == FakeCall::kOpenSubfolder && variant;
     log_failed = kind == FakeCall::kLogWrite;

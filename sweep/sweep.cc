@@ -10,8 +10,27 @@
 namespace {
 
 // One sweep's state: what it reads, whom it tells, and the wildcard list
-// read once.
-struct Walk {
+// read once. What it will enter and read is said in one place, for the walk
+// itself and for the platform reading ahead of it.
+struct Walk final : ReadAheadPlan {
+  Walk(Platform& platform, const SweepSettings& settings,
+       SweepObserver& observer)
+      : platform(platform),
+        settings(settings),
+        observer(observer),
+        first_weekday(platform.Locale().first_weekday),
+        separator(platform.Separator()),
+        wildcard(settings.wildcard) {}
+
+  // Every folder whose name starts with a dot is passed over, not only "."
+  // and "..": hidden folders such as .cache are left alone.
+  bool WillEnter(std::string_view name) const override {
+    return settings.include_subdirs && !name.empty() && name[0] != '.';
+  }
+  bool WillRead(std::string_view name) const override {
+    return wildcard.Matches(name);
+  }
+
   Platform& platform;
   const SweepSettings& settings;
   SweepObserver& observer;
@@ -46,8 +65,16 @@ bool IsDue(Walk& walk, const FileTimes& times) {
 
 // The matched-file step for the listing's current entry, whose full path is
 // `path` (for the reports only: the deletion acts on the entry itself).
-void MatchedFile(Walk& walk, Listing& listing, const std::string& path) {
+void MatchedFile(Walk& walk, Listing& listing, const DirEntry& entry,
+                 const std::string& path) {
   const SweepSettings& settings = walk.settings;
+  // Facts read ahead may be stale. Keeping a file is always safe, so they
+  // may pass it over; a file they find due is read again, and only that
+  // read decides its deletion.
+  if (entry.early && !IsDue(walk, entry.early->times)) {
+    walk.observer.FileMatched(path, entry.early->times);
+    return;
+  }
   EntryFacts facts;
   std::string error_text;
   if (!listing.ReadCurrent(&facts, &error_text)) {
@@ -105,9 +132,7 @@ void WalkTree(Walk& walk, std::unique_ptr<Listing> top, std::string folder) {
     }
     ++totals.FilesSearched;
     if (entry.is_dir) {
-      // Every folder whose name starts with a dot is passed over, not only
-      // "." and "..": hidden folders such as .cache are left alone.
-      if (entry.name[0] == '.' || !walk.settings.include_subdirs) continue;
+      if (!walk.WillEnter(entry.name)) continue;
       folder.append(entry.name);
       folder += walk.separator;
       if (std::unique_ptr<Listing> sub =
@@ -116,10 +141,10 @@ void WalkTree(Walk& walk, std::unique_ptr<Listing> top, std::string folder) {
       } else if (!error_text.empty()) {
         walk.observer.FolderUnreadable(folder, error_text);
       }
-    } else if (walk.wildcard.Matches(entry.name)) {
+    } else if (walk.WillRead(entry.name)) {
       ++totals.FilesFound;
       folder.append(entry.name);
-      MatchedFile(walk, listing, folder);
+      MatchedFile(walk, listing, entry, folder);
     }
   }
 }
@@ -129,15 +154,12 @@ void WalkTree(Walk& walk, std::unique_ptr<Listing> top, std::string folder) {
 SweepTotals SearchFolder(Platform& platform, const SweepSettings& settings,
                          std::unique_ptr<Listing> top,
                          SweepObserver& observer) {
-  Walk walk{platform,
-            settings,
-            observer,
-            platform.Locale().first_weekday,
-            platform.Separator(),
-            WildcardList(settings.wildcard),
-            SweepTotals()};
+  Walk walk(platform, settings, observer);
   try {
-    if (top) WalkTree(walk, std::move(top), settings.folder);
+    if (top) {
+      top->ReadAhead(walk);
+      WalkTree(walk, std::move(top), settings.folder);
+    }
   } catch (const std::bad_alloc&) {
     // The walk's folders are closed and their memory freed on the way out,
     // so the run has room to say what it did.

@@ -240,3 +240,31 @@ TEST_F(SweepTest, AnInterruptionStopsTheWalkBeforeTheNextEntry) {
   EXPECT_EQ(0, totals.FilesSearched);
   EXPECT_TRUE(platform.Find("/data/a.log"));
 }
+
+TEST_F(SweepTest, TimesReadAheadOnlyEverKeepAFileNeverDeleteIt) {
+  // What the walk read ahead, and what is there when it gets to the file.
+  struct Row {
+    bool early_old, now_old, quiet;
+    Lines events;
+  };
+  const Row rows[] = {
+      // Young ahead: passed over on those times, however old it is now.
+      {false, true, true, {"matched /data/a.log"}},
+      // Old ahead: read again, and the second reading decides.
+      {true, false, true, {"matched /data/a.log"}},
+      {true, true, true, {"matched /data/a.log", "deleted /data/a.log"}},
+      {true, false, false, {"matched /data/a.log"}},
+      {true, true, false,
+       {"matched /data/a.log", "ask /data/a.log", "deleted /data/a.log"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.early_old << row.now_old << row.quiet);
+    settings.quiet_mode = row.quiet;
+    recorder.answers = {true};
+    FakeNode& node = platform.AddFile("/data/a.log", row.now_old ? Old() : Young());
+    node.early_times = FileTimes{{}, row.early_old ? Old() : Young()};
+    Sweep();
+    EXPECT_EQ(row.events, recorder.events);
+    platform.root.children.clear();
+  }
+}

@@ -119,9 +119,11 @@ TEST_F(HardeningE2eTest, SignalEndsAWaitForAnAnswerOnEndlessInput) {
   File("old.log", 400);
   RunOptions o;
   o.stdin_file = "/dev/zero";
+  // The sanitizers reserve more address space than any limit would allow.
 #if defined(__SANITIZE_ADDRESS__)
-  // The sanitizer reserves more address space than any limit would allow.
   o.env = {"ASAN_OPTIONS=hard_rss_limit_mb=256"};
+#elif defined(__SANITIZE_THREAD__)
+  o.env = {"TSAN_OPTIONS=hard_rss_limit_mb=256"};
 #else
   o.limits = {{RLIMIT_AS, rlim_t{256} << 20}};
 #endif

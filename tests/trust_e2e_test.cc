@@ -72,8 +72,8 @@ TEST_F(TrustE2eTest, TimesThatCannotBeReadAreSaid) {
 }
 
 TEST_F(TrustE2eTest, RunningOutOfMemoryStopsTheSweepWithEveryDeletionLogged) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer cannot run under an address-space limit";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers cannot run under an address-space limit";
 #endif
   // Enough old files, with long names, that their deletion lines outgrow a
   // few MiB of log.

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds and runs every test suite: the Linux build, the sanitizer build, and
+# Builds and runs every test suite: the Linux build, the two sanitizer builds, and
 # the Windows build under Wine where MinGW-w64 and Wine are installed. Ends
 # with one line counting the tests of all suites, skipped ones with their
 # reasons, after the names of the suites that failed. Wine's own start-up
@@ -99,6 +99,7 @@ suite() {
 
 suite test-unit
 suite test-asan
+suite test-tsan
 suite test-windows-if-available
 
 echo
