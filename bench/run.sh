@@ -640,6 +640,7 @@ share_scan() {
   reset_lists
   warm_up
   time_programs :
+  check_untouched "$backing" "case $name"
   summarise "$name" "$t_entries" "$@"
 }
 
@@ -690,7 +691,6 @@ case_g() {
       share_scan "(g) share, bushy, depth $depth" "$tree" gf fd
     fi
     unmount_share
-    check_untouched "$tree" "case (g)"
     rm -rf -- "$tree"
   done
 }
