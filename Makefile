@@ -98,10 +98,11 @@ test-windows-if-available:
 test:
 	bash tools/test_all.sh
 
-# agesweep against GNU find on generated trees (bench/README.md). bench:
-# 1,000,000 entries, report in bench/RESULTS.md. bench-quick: 100,000
-# entries, report in $(BUILD)/bench-quick.md; checks that the script works
-# and that both programs delete the same files, never a duration.
+# agesweep against GNU find and fd on generated trees, in memory, on a cold
+# disk and behind a slow share (bench/README.md). bench: every case at full
+# size, report in bench/RESULTS.md. bench-quick: smaller trees and no cold
+# disk, report in $(BUILD)/bench-quick.md; checks that the script works and
+# that the programs select and delete the same files, never a duration.
 bench: build
 	bash bench/run.sh --build $(BUILD)
 

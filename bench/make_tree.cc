@@ -2,12 +2,22 @@
 // same reference time give the same names, sizes and modification times.
 //
 //   agesweep_make_tree --root DIR [--folders N] [--files N] [--flat N]
+//                      [--bushy DEPTH] [--log-percent P]
 //                      [--seed S] [--now EPOCH] [--size BYTES]
 //
 // DIR must not exist yet: the program creates it and writes nothing outside
 // it. By default DIR holds 1,000 folders (in groups of 100: DIR/gNN/dNNNN) of
-// 1,000 files each; with --flat N it holds N files and no folder. On success
-// it prints what it made as key=value lines.
+// 1,000 files each; with --flat N it holds N files and no folder. With
+// --bushy DEPTH every folder holds 6 files and, down to DEPTH levels below
+// DIR, 6 folders (DIR/s0/s3/...): depth 3 makes 1 + 6 + 36 + 216 = 259
+// folders, DIR included, the shape of a tree of many small folders where a
+// program's time goes to listing folders rather than to their files.
+//
+// Names: by default about 40% end in .log, 30% in .txt, the rest in near
+// misses of .log; with --log-percent P exactly P% of the files (rounded
+// down, spread evenly in the order they are made) end in .log and the rest
+// are .txt and near misses, half and half. On success the program prints
+// what it made as key=value lines; "folders" does not count DIR.
 //
 // Modification times. Every file is last written on a whole day 1 to 60 days
 // before the reference day, at local noon plus less than an hour; days 29
@@ -52,7 +62,9 @@ struct Options {
   std::string root;
   long folders = 1000;
   long files = 1000;
-  long flat = -1;  // >= 0: that many files in the root, no folders
+  long flat = -1;   // >= 0: that many files in the root, no folders
+  long bushy = -1;  // >= 0: depth of a tree of kBushyFan-way folders
+  long log_percent = -1;  // >= 0: that share of the files are *.log
   uint64_t seed = 1;
   time_t now = 0;
   long size = 0;
@@ -75,8 +87,8 @@ struct Stats {
   std::fprintf(stderr,
                "agesweep_make_tree: %s\n"
                "usage: agesweep_make_tree --root DIR [--folders N] "
-               "[--files N] [--flat N] [--seed S] [--now EPOCH] "
-               "[--size BYTES]\n",
+               "[--files N] [--flat N] [--bushy DEPTH] [--log-percent P] "
+               "[--seed S] [--now EPOCH] [--size BYTES]\n",
                message);
   std::exit(2);
 }
@@ -105,6 +117,13 @@ Options ParseOptions(int argc, char** argv) {
       o.files = ParseCount(value);
     } else if (arg == "--flat") {
       o.flat = ParseCount(value);
+    } else if (arg == "--bushy") {
+      o.bushy = ParseCount(value);
+      // 6^DEPTH folders on the last level: depth 8 is 1.7 million folders.
+      if (o.bushy > 8) Usage("--bushy takes a depth of at most 8");
+    } else if (arg == "--log-percent") {
+      o.log_percent = ParseCount(value);
+      if (o.log_percent > 100) Usage("--log-percent takes 0 to 100");
     } else if (arg == "--seed") {
       o.seed = static_cast<uint64_t>(ParseCount(value));
     } else if (arg == "--now") {
@@ -116,6 +135,7 @@ Options ParseOptions(int argc, char** argv) {
     }
   }
   if (o.root.empty()) Usage("--root is required");
+  if (o.flat >= 0 && o.bushy >= 0) Usage("--flat and --bushy exclude each other");
   return o;
 }
 
@@ -145,6 +165,8 @@ class TreeMaker {
     const int root = Open(AT_FDCWD, o_.root);
     if (o_.flat >= 0) {
       Files(root, o_.flat);
+    } else if (o_.bushy >= 0) {
+      Bushy(root, o_.bushy);
     } else {
       int group = -1;
       for (long f = 0; f < o_.folders; ++f) {
@@ -165,6 +187,19 @@ class TreeMaker {
   const Stats& stats() const { return stats_; }
 
  private:
+  static constexpr long kBushyFan = 6;  // files, and folders, per folder
+
+  // Depth first, each folder's files before its folders.
+  void Bushy(int folder, long levels_below) {
+    Files(folder, kBushyFan);
+    if (levels_below == 0) return;
+    for (long i = 0; i < kBushyFan; ++i) {
+      const int sub = Folder(folder, Name("s%ld", i));
+      Bushy(sub, levels_below - 1);
+      close(sub);
+    }
+  }
+
   static std::string Name(const char* format, long n) {
     char buf[32];
     std::snprintf(buf, sizeof buf, format, n);
@@ -191,10 +226,21 @@ class TreeMaker {
     static const char* const kOther[] = {".dat", ".csv", ".log.1", ".tmp",
                                          ".logx", "",    ".bak",   "-log"};
     for (long i = 0; i < count; ++i) {
-      const uint32_t kind = random_.Below(10);
-      const char* ext = kind < 4   ? ".log"
-                        : kind < 7 ? ".txt"
-                                   : kOther[random_.Below(8)];
+      bool is_log;
+      const char* ext;
+      if (o_.log_percent < 0) {
+        const uint32_t kind = random_.Below(10);
+        is_log = kind < 4;
+        ext = kind < 4 ? ".log" : kind < 7 ? ".txt" : kOther[random_.Below(8)];
+      } else {
+        // The file is a *.log one when it takes the count of *.log files so
+        // far, P% of the files made, to the next whole number.
+        const long made = stats_.files;
+        is_log = (made + 1) * o_.log_percent / 100 > made * o_.log_percent / 100;
+        ext = is_log                  ? ".log"
+              : random_.Below(2) == 0 ? ".txt"
+                                      : kOther[random_.Below(8)];
+      }
       char name[96];
       std::snprintf(name, sizeof name, "%s-%06ld-%04x%s",
                     kWords[random_.Below(8)], i,
@@ -202,7 +248,6 @@ class TreeMaker {
       const int days_back = days_[random_.Below(days_.size())];
       const time_t written =
           noon_[static_cast<size_t>(days_back)] + random_.Below(3600);
-      const bool is_log = kind < 4;
       stats_.log_files += is_log;
       stats_.log_due += is_log && days_back >= 30;
       ++stats_.files;

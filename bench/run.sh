@@ -1,27 +1,49 @@
 #!/usr/bin/env bash
-# Benchmark of agesweep against GNU find on generated folder trees.
+# Benchmark of agesweep against GNU find, and fd where it is installed, on
+# generated folder trees.
 #
-#   bash bench/run.sh [--quick] [--reps N] [--build DIR] [--out FILE]
+#   bash bench/run.sh [--quick] [--reps N] [--cases LIST] [--cold]
+#                     [--cold-folders N] [--build DIR] [--out FILE]
 #                     [--agesweep BINARY]
 #
-# --quick: 100,000 entries instead of 1,000,000 (and a flat folder of 20,000
-# files instead of 200,000), 3 runs per case instead of 5, report in
-# BUILD/bench-quick.md instead of bench/RESULTS.md. --agesweep: measure
-# another build of agesweep (an older revision, say) instead of BUILD's.
+# Cases (bench/README.md): (a) scan of 1,000 folders of 1,000 files, (b)
+# deletion of about half of *.log, (c) one flat folder, (d) scan of a tree
+# where half of the files are *.log, (e) the same on a disk with the caches
+# dropped before every run, (f) and (g) scans over a slow share (the FUSE
+# file system agesweep_slowfs, every request 0.2 ms): a wide and a bushy
+# tree.
 #
-# Needs: bash, cmake and a C++ compiler (to build the two programs),
-# coreutils, findutils and /usr/bin/time (Debian package "time").
+# --quick: 100,000 entries instead of 1,000,000 in (a) and (b), a flat folder
+# of 20,000 files instead of 200,000, 40,000 files instead of 200,000 in (d),
+# the share cases without their larger extra trees, 3 runs per case instead
+# of 5, report in BUILD/bench-quick.md instead of bench/RESULTS.md; (e) only
+# with --cold. --cases: only the cases listed, as in --cases a,d,f (the
+# report then goes to BUILD/bench-cases.md unless --quick or --out says
+# otherwise). --cold: add (e) to a quick run or to the cases listed.
+# --cold-folders N: (e)'s tree has N folders of 1,000 files (default 400,
+# quick 20). --agesweep: measure another build of agesweep (an older
+# revision, say) instead of BUILD's.
+#
+# Needs: bash, cmake and a C++ compiler (to build the programs), coreutils,
+# findutils and /usr/bin/time (Debian package "time"). Optional: fd (Debian
+# package fd-find) for its columns; libfuse 3 with pkg-config (libfuse3-dev,
+# pkg-config) to build the share, fuse3 and a usable /dev/fuse to mount it,
+# for (f) and (g); permission to drop the kernel's caches (root), for (e).
+# What is missing is said, and its cases or columns are skipped.
 # How to read the output: bench/README.md.
 #
 # Every tree is made by agesweep_make_tree inside one folder that this script
 # creates with mktemp under /dev/shm (RAM-backed; a temporary folder when
-# there is none) and removes on exit, whatever happens. Neither program is
-# pointed anywhere else, and agesweep runs without /L, so it writes nothing
-# outside the tree.
+# there is none), except (e)'s, made in a folder created with mktemp under
+# $TMPDIR or /var/tmp, whichever is not RAM-backed. The share is mounted on a
+# folder inside the first one. On exit, whatever happens, the share is
+# unmounted and both folders are removed. No program is pointed anywhere
+# else, and agesweep runs without /L, so it writes nothing outside the trees.
 #
-# The script fails (exit status 1) when a program fails or when, in case (b),
-# agesweep and find leave different files behind. The speed and memory goals
-# are reported, never enforced: timings depend on the machine.
+# The script fails (exit status 1) when a program fails, when the programs
+# would select different files, or when, in (b) and through the share in
+# (f), agesweep and find leave different files behind. The speed and memory
+# goals are reported, never enforced: timings depend on the machine.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -31,6 +53,10 @@ quick=0
 reps=
 out=
 other_agesweep=
+cases_wanted=
+cold=0
+cold_folders=
+invocation="bash bench/run.sh${*:+ $*}"
 
 usage() {
   sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed '$d; s/^# \{0,1\}//'
@@ -40,6 +66,9 @@ while [ $# -gt 0 ]; do
   case $1 in
     --quick) quick=1 ;;
     --reps) reps=${2:?--reps needs a number}; shift ;;
+    --cases) cases_wanted=${2:?--cases needs a list such as a,d,f}; shift ;;
+    --cold) cold=1 ;;
+    --cold-folders) cold_folders=${2:?--cold-folders needs a number}; shift ;;
     --build) build=${2:?--build needs a folder}; shift ;;
     --out) out=${2:?--out needs a file}; shift ;;
     --agesweep) other_agesweep=${2:?--agesweep needs a program}; shift ;;
@@ -51,13 +80,30 @@ done
 
 if [ "$quick" = 1 ]; then
   n_folders=100 n_files=1000 n_flat=20000 reps=${reps:-3} mode="quick"
+  d_folders=40 e_folders=${cold_folders:-20}
   out=${out:-$build/bench-quick.md}
+  cases=abcdfg
 else
   n_folders=1000 n_files=1000 n_flat=200000 reps=${reps:-5} mode="full"
+  d_folders=200 e_folders=${cold_folders:-400}
+  if [ -n "$cases_wanted" ]; then out=${out:-$build/bench-cases.md}; fi
   out=${out:-$here/RESULTS.md}
+  cases=abcdefg
 fi
 case $reps in ''|*[!0-9]*|0) echo "bench: --reps must be 1 or more" >&2; exit 2 ;; esac
+case $e_folders in ''|*[!0-9]*|0) echo "bench: --cold-folders must be 1 or more" >&2; exit 2 ;; esac
+if [ -n "$cases_wanted" ]; then
+  cases=$(printf '%s' "$cases_wanted" | tr -d ', ')
+  case $cases in ''|*[!a-g]*)
+    echo "bench: --cases takes letters a to g, as in --cases a,d,f" >&2; exit 2 ;;
+  esac
+fi
+if [ "$cold" = 1 ]; then cases=${cases}e; fi
+wanted() { case $cases in *"$1"*) return 0 ;; *) return 1 ;; esac; }
 seed=20261207
+# Every request to the share waits this long, as for a round trip to a file
+# server; the goals of (f) and (g) are set for it.
+share_delay_us=200
 
 for tool in /usr/bin/time find cmake sort awk mktemp; do
   if ! command -v "$tool" >/dev/null 2>&1; then
@@ -66,29 +112,99 @@ for tool in /usr/bin/time find cmake sort awk mktemp; do
   fi
 done
 
+say() { printf '%s\n' "$*" >&2; }
+
+# The type of the file system holding folder $1: findmnt names it as mount
+# does (ext4), stat only by its magic number (ext2/ext3 for ext4).
+# With mounts stacked on one folder, the last listed is the one seen.
+fs_type() {
+  local type
+  type=$(findmnt -n -o FSTYPE --target "$1" 2>/dev/null | tail -n 1) || true
+  if [ -z "$type" ]; then type=$(stat -f -c %T "$1" 2>/dev/null) || type=unknown; fi
+  printf '%s\n' "$type"
+}
+
+# fd is called fdfind where another package took the name fd (Debian).
+fd_bin=
+for name in fdfind fd; do
+  if command -v "$name" >/dev/null 2>&1 &&
+     "$name" --version 2>/dev/null | grep -q '^fd'; then
+    fd_bin=$(command -v "$name")
+    break
+  fi
+done
+if [ -z "$fd_bin" ] && [[ $cases == *[d-g]* ]]; then
+  say "bench: fd is not installed (Debian package fd-find): its columns are skipped"
+fi
+
 # ---------------------------------------------------------------- build
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build" --target agesweep agesweep_make_tree -j "$(nproc)" >/dev/null
+targets=(agesweep agesweep_make_tree)
+# The share is built where CMake found libfuse 3 (CMakeLists.txt); a build
+# configured before it was installed looks again.
+if ! grep -q '^FUSE3_FOUND:INTERNAL=1$' "$build/CMakeCache.txt" &&
+   pkg-config --exists fuse3 2>/dev/null; then
+  cmake -S "$repo" -B "$build" >/dev/null
+fi
+if grep -q '^FUSE3_FOUND:INTERNAL=1$' "$build/CMakeCache.txt"; then
+  targets+=(agesweep_slowfs)
+fi
+cmake --build "$build" --target "${targets[@]}" -j "$(nproc)" >/dev/null
 agesweep=${other_agesweep:-$build/agesweep}
 make_tree=$build/agesweep_make_tree
+slowfs=$build/agesweep_slowfs
 if [ -n "$other_agesweep" ]; then
   agesweep=$(cd "$(dirname "$agesweep")" && pwd)/$(basename "$agesweep")
 fi
 
-# ---------------------------------------------------------------- work folder
+# ---------------------------------------------------------------- work folders
 base=/dev/shm
 if [ ! -d "$base" ] || [ ! -w "$base" ]; then base=${TMPDIR:-/tmp}; fi
 work=$(mktemp -d "$base/agesweep-bench.XXXXXX")
+cold_base=
+cold_work=
+share_mnt=
+share_pid=
+walk_pids=()  # the share check's walks, while they run
+
+# Unmounts the share, if mounted, and waits for its server to end. Always
+# tried in that order: a polite unmount, then the kernel's, then a lazy one,
+# which cannot be refused; an unmounted folder makes every one of them fail
+# harmlessly.
+unmount_share() {
+  local i
+  if [ -n "$share_mnt" ]; then
+    fusermount3 -u "$share_mnt" 2>/dev/null ||
+      umount "$share_mnt" 2>/dev/null ||
+      umount -l "$share_mnt" 2>/dev/null || true
+  fi
+  if [ -n "$share_pid" ]; then
+    for ((i = 0; i < 50; i++)); do
+      kill -0 "$share_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill "$share_pid" 2>/dev/null || true
+    wait "$share_pid" 2>/dev/null || true
+  fi
+  share_mnt= share_pid=
+}
+
 cleanup() {
-  # Only the folder mktemp made for this run.
-  case $work in "$base"/agesweep-bench.*) rm -rf -- "$work" ;; esac
+  set +e
+  local p
+  for p in "${walk_pids[@]}"; do kill "$p" 2>/dev/null; done
+  unmount_share
+  # Only the folders mktemp made for this run, and never across into a
+  # file system still mounted inside them.
+  case $work in "$base"/agesweep-bench.*) rm -rf --one-file-system -- "$work" ;; esac
+  if [ -n "$cold_work" ]; then
+    case $cold_work in "$cold_base"/agesweep-bench-cold.*) rm -rf -- "$cold_work" ;; esac
+  fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-
-say() { printf '%s\n' "$*" >&2; }
 
 # Runs a command under /usr/bin/time; prints "wall user sys maxrss_kb", wall
 # in seconds from the nanosecond clock (time's own %e has 10 ms steps).
@@ -119,6 +235,11 @@ make_tree() {
   eval "$(printf '%s\n' "$summary" | grep -E '^[a-z_]+=[0-9]+$' | sed 's/^/t_/')"
 }
 
+# Programs by key: as agesweep, gf GNU find, fd fd.
+prog_name() {
+  case $1 in as) echo agesweep ;; gf) echo find ;; fd) echo fd ;; esac
+}
+
 # Adds one run's figures to the lists of program $1.
 record() {
   local prog=$1 wall user sys rss
@@ -130,20 +251,97 @@ record() {
   eval "${prog}_rss+=(\"$rss\")"
 }
 
+# Measures one run of program $1, the command that follows, and records it.
+# The assignment on its own line lets a failed run end the script.
+timed() {
+  local prog=$1 figures
+  shift
+  figures=$(measure "$@")
+  record "$prog" "$figures"
+}
+
 reset_lists() {
-  for p in as fd; do
+  for p in as gf fd; do
     for k in wall cpu user sys rss; do eval "${p}_$k=()"; done
   done
 }
 
-rows=()   # Markdown rows
-goals=()  # Markdown lines
+# The programs of the case (keys in progs) run their commands (arrays cmd_as,
+# cmd_gf, cmd_fd) once per repetition, in an order turned by one each time,
+# so that none is always first; $1, a command, runs untimed before each run.
+time_programs() {
+  local prepare=$1 r i p n=${#progs[@]}
+  for ((r = 0; r < reps; r++)); do
+    for ((i = 0; i < n; i++)); do
+      p=${progs[(r + i) % n]}
+      $prepare
+      eval "timed $p \"\${cmd_$p[@]}\""
+    done
+  done
+}
 
-# Summarises a case: name, entries, goal ratio.
+# One untimed run of each, so that the first timed one finds what the
+# others find in memory.
+warm_up() {
+  local p
+  for p in "${progs[@]}"; do
+    eval "measure \"\${cmd_$p[@]}\"" >/dev/null
+  done
+}
+
+# Sets progs and the scan commands of tree $1: the same selection for all,
+# nothing due (the time frame is a 16-bit number in agesweep).
+scan_commands() {
+  cmd_as=(env LC_ALL=C "$agesweep" /Q /S /F "$1" /W '*.log' /M d /T 32767)
+  cmd_gf=(find "$1" -name '*.log' -mtime +32767)
+  # fd passes over hidden names and names its ignore files list unless told
+  # not to; -t f looks at the type the listing gives, and --changed-before
+  # reads the time of every file that matched, as the others do.
+  cmd_fd=("$fd_bin" --no-ignore --hidden -t f -g '*.log' --changed-before 32767d "$1")
+  progs=(as gf)
+  if [ -n "$fd_bin" ]; then progs+=(fd); fi
+}
+
+# Fails unless the programs select the same files in tree $1 when the time
+# frame is 30 days: the generator's t_log_due *.log files, each 30 or more
+# days old (see make_tree.cc). Untimed; agesweep only lists (--dry-run).
+check_selection() {
+  local tree=$1 n_as n_gf n_fd
+  if ! env LC_ALL=C "$agesweep" /Q /S /F "$tree" /W '*.log' /M d /T 30 --dry-run \
+      >"$work/selected.txt" 2>"$work/stderr.txt"; then
+    say "bench: agesweep --dry-run failed on $tree"
+    cat "$work/stderr.txt" >&2
+    exit 1
+  fi
+  n_as=$(wc -l <"$work/selected.txt")
+  n_gf=$(find "$tree" -name '*.log' -mtime +29 | wc -l)
+  n_fd=-
+  if [ -n "$fd_bin" ]; then
+    n_fd=$("$fd_bin" --no-ignore --hidden -t f -g '*.log' --changed-before 30d "$tree" | wc -l)
+  fi
+  if [ "$n_as" != "$t_log_due" ] || [ "$n_gf" != "$t_log_due" ] ||
+     { [ -n "$fd_bin" ] && [ "$n_fd" != "$t_log_due" ]; }; then
+    say "bench: the programs select different files in $tree with 30 days:" \
+        "agesweep $n_as, find $n_gf, fd $n_fd; expected $t_log_due"
+    exit 1
+  fi
+}
+
+rows=()    # Markdown rows of the results table
+goals=()   # Markdown rows of the goals table
+ratios=()  # Markdown rows of the ratios that have no goal
+notes=()   # Markdown lines: cases skipped and why
+
+# Summarises a case: name, entries, then the programs agesweep is compared
+# with, each as KEY or KEY=GOAL (the highest ratio of agesweep's wall time
+# to that program's that meets the goal).
 summarise() {
-  local name=$1 entries=$2 goal=$3
-  local p w c u s r eps ratio verdict
-  for p in as fd; do
+  local name=$1 entries=$2
+  shift 2
+  local p n w c u s r eps prog spec other goal ratio verdict other_w
+  for p in as gf fd; do
+    eval "n=\${#${p}_wall[@]}"
+    [ "$n" -gt 0 ] || continue
     eval "w=\$(median \"\${${p}_wall[@]}\")"
     eval "c=\$(median \"\${${p}_cpu[@]}\")"
     eval "u=\$(median \"\${${p}_user[@]}\")"
@@ -151,120 +349,375 @@ summarise() {
     eval "r=\$(median \"\${${p}_rss[@]}\")"
     eval "${p}_w=$w ${p}_r=$r"
     eps=$(awk -v e="$entries" -v w="$w" 'BEGIN { printf "%.0f", e / w }')
-    local prog=agesweep
-    [ "$p" = fd ] && prog=find
+    prog=$(prog_name "$p")
     rows+=("$(printf '| %s | %s | %s | %.3f | %.2f | %.2f | %.2f | %s | %.1f |' \
       "$name" "$entries" "$prog" "$w" "$u" "$s" "$c" "$eps" \
       "$(awk -v k="$r" 'BEGIN { print k / 1024 }')")")
     say "$(printf '  %-8s wall %.3f s  cpu %.2f s (user %.2f, sys %.2f)  %s entries/s  peak RSS %.1f MiB' \
       "$prog" "$w" "$c" "$u" "$s" "$eps" "$(awk -v k="$r" 'BEGIN { print k / 1024 }')")"
   done
-  ratio=$(awk -v a="$as_w" -v f="$fd_w" 'BEGIN { printf "%.3f", a / f }')
-  verdict=$(awk -v r="$ratio" -v g="$goal" 'BEGIN {
-    if (r <= g) print "met"; else printf "missed by %.0f%%", (r / g - 1) * 100 }')
-  say "  ratio agesweep/find (wall): $ratio (goal at most $goal: $verdict)"
-  goals+=("| $name | wall agesweep/find | $ratio | at most $goal | $verdict |")
+  for spec in "$@"; do
+    other=${spec%%=*} goal=
+    if [ "$spec" != "$other" ]; then goal=${spec#*=}; fi
+    prog=$(prog_name "$other")
+    eval "n=\${#${other}_wall[@]}"
+    if [ "$n" -eq 0 ]; then
+      # Only fd can be missing.
+      if [ -n "$goal" ]; then
+        say "  ratio agesweep/$prog (wall): not measured, $prog is not installed (goal at most $goal)"
+        goals+=("| $name | wall agesweep/$prog | - | at most $goal | not measured: $prog not installed |")
+      fi
+      continue
+    fi
+    eval "other_w=\$${other}_w"
+    ratio=$(awk -v a="$as_w" -v f="$other_w" 'BEGIN { printf "%.3f", a / f }')
+    if [ -n "$goal" ]; then
+      verdict=$(awk -v r="$ratio" -v g="$goal" 'BEGIN {
+        if (r <= g) print "met"; else printf "missed by %.0f%%", (r / g - 1) * 100 }')
+      say "  ratio agesweep/$prog (wall): $ratio (goal at most $goal: $verdict)"
+      goals+=("| $name | wall agesweep/$prog | $ratio | at most $goal | $verdict |")
+    else
+      say "  ratio agesweep/$prog (wall): $ratio (no goal)"
+      ratios+=("| $name | wall agesweep/$prog | $ratio |")
+    fi
+  done
 }
 
-say "bench: $mode run, $reps runs per case, trees in $work"
+skip() {
+  say "bench: $1"
+  notes+=("- $1")
+}
 
 # ---------------------------------------------------------------- case (a)
-say "case (a): $n_folders folders of $n_files files, scan only"
-tree=$work/a
-make_tree --root "$tree" --folders "$n_folders" --files "$n_files"
-entries_a=$t_entries
-# Files matching *.log: agesweep's memory must not grow with them. (Every
-# generated name is in lower case, so find's case-sensitive -name picks the
-# same files as agesweep's list.)
-matched_a=$(find "$tree" -type f -name '*.log' | wc -l)
-a_agesweep=(env LC_ALL=C "$agesweep" /Q /S /F "$tree" /W '*.log' /M d /T 32767)
-a_find=(find "$tree" -name '*.log' -mtime +32767)
-reset_lists
-measure "${a_agesweep[@]}" >/dev/null  # warm-up, not counted
-measure "${a_find[@]}" >/dev/null
-for ((r = 1; r <= reps; r++)); do
-  if ((r % 2)); then
-    record as "$(measure "${a_agesweep[@]}")"; record fd "$(measure "${a_find[@]}")"
-  else
-    record fd "$(measure "${a_find[@]}")"; record as "$(measure "${a_agesweep[@]}")"
+case_a() {
+  say "case (a): $n_folders folders of $n_files files, scan only"
+  local tree=$work/a entries_a matched_a left rss_a rss_limit_mib rss_verdict
+  make_tree --root "$tree" --folders "$n_folders" --files "$n_files"
+  entries_a=$t_entries
+  # Files matching *.log: agesweep's memory must not grow with them. (Every
+  # generated name is in lower case, so find's case-sensitive -name picks the
+  # same files as agesweep's list.)
+  matched_a=$(find "$tree" -type f -name '*.log' | wc -l)
+  scan_commands "$tree"
+  progs=(as gf)
+  reset_lists
+  warm_up
+  time_programs :
+  left=$(find "$tree" -type f | wc -l)
+  if [ "$left" != "$t_files" ]; then
+    say "bench: case (a) deleted files: $left of $t_files left"
+    exit 1
   fi
-done
-left=$(find "$tree" -type f | wc -l)
-if [ "$left" != "$t_files" ]; then
-  say "bench: case (a) deleted files: $left of $t_files left"
-  exit 1
-fi
-summarise "(a) scan, nothing due" "$entries_a" 0.80
-rss_a=$as_r
-rss_limit_mib=8
-rss_verdict=$(awk -v r="$rss_a" -v l="$rss_limit_mib" 'BEGIN {
-  if (r <= l * 1024) print "met"; else printf "missed by %.1f MiB", r / 1024 - l }')
-say "  matched files: $matched_a; agesweep peak RSS $rss_a KiB; limit $rss_limit_mib MiB ($rss_verdict)"
-goals+=("| (a) scan, nothing due | agesweep peak RSS, $matched_a files matched | $(awk -v k="$rss_a" 'BEGIN { printf "%.1f MiB", k / 1024 }') | at most $rss_limit_mib MiB, whatever the number of matches | $rss_verdict |")
-rm -rf -- "$tree"
+  summarise "(a) scan, nothing due" "$entries_a" gf=0.80
+  rss_a=$as_r
+  rss_limit_mib=8
+  rss_verdict=$(awk -v r="$rss_a" -v l="$rss_limit_mib" 'BEGIN {
+    if (r <= l * 1024) print "met"; else printf "missed by %.1f MiB", r / 1024 - l }')
+  say "  matched files: $matched_a; agesweep peak RSS $rss_a KiB; limit $rss_limit_mib MiB ($rss_verdict)"
+  goals+=("| (a) scan, nothing due | agesweep peak RSS, $matched_a files matched | $(awk -v k="$rss_a" 'BEGIN { printf "%.1f MiB", k / 1024 }') | at most $rss_limit_mib MiB, whatever the number of matches | $rss_verdict |")
+  rm -rf -- "$tree"
+}
 
 # ---------------------------------------------------------------- case (b)
-say "case (b): $n_folders folders of $n_files files, delete *.log 30 days or older"
-reset_lists
-for ((r = 1; r <= reps; r++)); do
-  now=$(date +%s)
-  ta=$work/b-agesweep tf=$work/b-find
-  make_tree --root "$ta" --folders "$n_folders" --files "$n_files" --now "$now"
-  make_tree --root "$tf" --folders "$n_folders" --files "$n_files" --now "$now"
-  entries_b=$t_entries
-  b_agesweep=(env LC_ALL=C "$agesweep" /Q /S /F "$ta" /W '*.log' /M d /T 30)
-  b_find=(find "$tf" -name '*.log' -mtime +29 -delete)
-  if ((r % 2)); then
-    record as "$(measure "${b_agesweep[@]}")"; record fd "$(measure "${b_find[@]}")"
-  else
-    record fd "$(measure "${b_find[@]}")"; record as "$(measure "${b_agesweep[@]}")"
+case_b() {
+  say "case (b): $n_folders folders of $n_files files, delete *.log 30 days or older"
+  local r now ta tf entries_b logs_left b_agesweep b_find
+  reset_lists
+  for ((r = 1; r <= reps; r++)); do
+    now=$(date +%s)
+    ta=$work/b-agesweep tf=$work/b-find
+    make_tree --root "$ta" --folders "$n_folders" --files "$n_files" --now "$now"
+    make_tree --root "$tf" --folders "$n_folders" --files "$n_files" --now "$now"
+    entries_b=$t_entries
+    b_agesweep=(env LC_ALL=C "$agesweep" /Q /S /F "$ta" /W '*.log' /M d /T 30)
+    b_find=(find "$tf" -name '*.log' -mtime +29 -delete)
+    if ((r % 2)); then
+      timed as "${b_agesweep[@]}"; timed gf "${b_find[@]}"
+    else
+      timed gf "${b_find[@]}"; timed as "${b_agesweep[@]}"
+    fi
+    (cd "$ta" && find . -printf '%y %p\n' | LC_ALL=C sort) >"$work/left-agesweep.txt"
+    (cd "$tf" && find . -printf '%y %p\n' | LC_ALL=C sort) >"$work/left-find.txt"
+    if ! cmp -s "$work/left-agesweep.txt" "$work/left-find.txt"; then
+      say "bench: case (b): agesweep and find left different files:"
+      diff "$work/left-agesweep.txt" "$work/left-find.txt" | head -20 >&2 || true
+      exit 1
+    fi
+    logs_left=$(grep -c '^f .*\.log$' "$work/left-agesweep.txt" || true)
+    if [ "$logs_left" != "$((t_log_files - t_log_due))" ]; then
+      say "bench: case (b): $logs_left *.log files left, expected $((t_log_files - t_log_due))"
+      exit 1
+    fi
+    rm -rf -- "$ta" "$tf"
+  done
+  say "  both left the same $((t_files - t_log_due)) of $t_files files ($t_log_due of $t_log_files *.log deleted)"
+  summarise "(b) delete about half of *.log" "$entries_b" gf=1.00
+}
+
+# ---------------------------------------------------------------- case (c)
+case_c() {
+  say "case (c): one folder of $n_flat files, scan only"
+  local tree=$work/c entries_c
+  make_tree --root "$tree" --flat "$n_flat"
+  entries_c=$t_entries
+  scan_commands "$tree"
+  progs=(as gf)
+  reset_lists
+  warm_up
+  time_programs :
+  summarise "(c) flat folder, scan only" "$entries_c" gf=0.80
+  rm -rf -- "$tree"
+}
+
+# Fails unless tree $1 still holds all of its t_files files.
+check_untouched() {
+  local left
+  left=$(find "$1" -type f | wc -l)
+  if [ "$left" != "$t_files" ]; then
+    say "bench: $2 deleted files: $left of $t_files left"
+    exit 1
   fi
-  (cd "$ta" && find . -printf '%y %p\n' | LC_ALL=C sort) >"$work/left-agesweep.txt"
-  (cd "$tf" && find . -printf '%y %p\n' | LC_ALL=C sort) >"$work/left-find.txt"
+}
+
+# ---------------------------------------------------------------- case (d)
+case_d() {
+  say "case (d): $d_folders folders of 1000 files, half of them *.log, scan only"
+  local tree=$work/d
+  make_tree --root "$tree" --folders "$d_folders" --files 1000 --log-percent 50
+  check_selection "$tree"
+  scan_commands "$tree"
+  reset_lists
+  warm_up
+  time_programs :
+  check_untouched "$tree" "case (d)"
+  summarise "(d) scan, half *.log, nothing due" "$t_entries" gf=0.60 fd
+  rm -rf -- "$tree"
+}
+
+# ---------------------------------------------------------------- case (e)
+cold_fs=
+
+drop_caches() {
+  sync
+  echo 3 >/proc/sys/vm/drop_caches
+}
+
+# A folder for (e)'s tree on a file system that keeps its data on a disk:
+# $TMPDIR, else /var/tmp, when not RAM-backed.
+find_cold_base() {
+  local candidate fs
+  for candidate in "${TMPDIR:-}" /var/tmp; do
+    [ -n "$candidate" ] && [ -d "$candidate" ] && [ -w "$candidate" ] || continue
+    fs=$(fs_type "$candidate")
+    case $fs in tmpfs|ramfs|unknown) continue ;; esac
+    cold_base=$(cd "$candidate" && pwd) cold_fs=$fs
+    return 0
+  done
+  return 1
+}
+
+case_e() {
+  say "case (e): $e_folders folders of 1000 files on a disk, half of them *.log," \
+      "caches dropped before every run, scan only"
+  local tree
+  if ! (drop_caches) 2>/dev/null; then
+    skip "case (e) skipped: the kernel's caches cannot be dropped here (writing /proc/sys/vm/drop_caches needs root, outside a container)"
+    return 0
+  fi
+  if ! find_cold_base; then
+    skip "case (e) skipped: neither \$TMPDIR nor /var/tmp is a writable folder on a disk (both RAM-backed or missing)"
+    return 0
+  fi
+  cold_work=$(mktemp -d "$cold_base/agesweep-bench-cold.XXXXXX")
+  tree=$cold_work/e
+  say "  tree in $cold_base ($cold_fs)"
+  make_tree --root "$tree" --folders "$e_folders" --files 1000 --log-percent 50
+  check_selection "$tree"
+  scan_commands "$tree"
+  reset_lists
+  time_programs drop_caches
+  check_untouched "$tree" "case (e)"
+  summarise "(e) cold cache on $cold_fs, scan" "$t_entries" fd=0.90 gf
+  rm -rf -- "$cold_work"
+  cold_work=
+}
+
+# ---------------------------------------------------------------- share
+share_state=unknown  # unknown, usable or skipped
+
+# Mounts the share of folder $1 on $2 and waits until it is mounted.
+mount_share() {
+  local i
+  mkdir -p "$2"
+  share_mnt=$2
+  "$slowfs" "$1" "$2" --delay-us "$share_delay_us" -f \
+    </dev/null >"$work/slowfs.txt" 2>&1 &
+  share_pid=$!
+  for ((i = 0; i < 200; i++)); do
+    if mountpoint -q "$2"; then return 0; fi
+    if ! kill -0 "$share_pid" 2>/dev/null; then
+      wait "$share_pid" 2>/dev/null || true
+      share_pid=
+      return 1
+    fi
+    sleep 0.05
+  done
+  return 1
+}
+
+# Tries a mount once; on failure says why the share cases are skipped.
+share_usable() {
+  local why=
+  if [ "$share_state" = unknown ]; then
+    if [ ! -x "$slowfs" ]; then
+      why="agesweep_slowfs was not built: CMake did not find libfuse 3 through pkg-config (Debian packages libfuse3-dev, pkg-config)"
+    elif [ ! -c /dev/fuse ]; then
+      why="/dev/fuse is missing"
+    elif ! command -v mountpoint >/dev/null 2>&1; then
+      why="mountpoint (util-linux) is missing"
+    else
+      mkdir "$work/probe"
+      if ! mount_share "$work/probe" "$work/mnt"; then
+        why="mounting agesweep_slowfs failed: $(head -n 1 "$work/slowfs.txt" 2>/dev/null || true)"
+      fi
+      unmount_share
+      rmdir "$work/probe" "$work/mnt" 2>/dev/null || true
+    fi
+    if [ -n "$why" ]; then
+      share_state=skipped
+      skip "share cases (f), (g) skipped: $why"
+    else
+      share_state=usable
+    fi
+  fi
+  [ "$share_state" = usable ]
+}
+
+share_parallel=  # eight walks at once took this many times as long as one
+
+# Untimed, once: eight walks of the mounted share at once against one alone.
+# A file server answers a client's requests side by side; if the share
+# served them one after another, a program that keeps many requests in
+# flight would gain nothing here that it gains on a real share.
+share_parallel_check() {
+  local t0 t1 t2 i p
+  t0=$(date +%s%N)
+  find "$1" -name '*.log' -mtime +32767
+  t1=$(date +%s%N)
+  walk_pids=()
+  for ((i = 0; i < 8; i++)); do
+    find "$1" -name '*.log' -mtime +32767 &
+    walk_pids+=("$!")
+  done
+  for p in "${walk_pids[@]}"; do
+    wait "$p" || { say "bench: a walk of the share failed"; exit 1; }
+  done
+  walk_pids=()
+  t2=$(date +%s%N)
+  share_parallel=$(awk -v one=$((t1 - t0)) -v eight=$((t2 - t1)) \
+    'BEGIN { printf "%.1f", eight / one }')
+  say "  share check: 8 walks at once took ${share_parallel}x the time of one"
+  if awk -v r="$share_parallel" 'BEGIN { exit !(r > 4) }'; then
+    say "bench: warning: the share answers requests nearly one after another;" \
+        "the share cases do not show what a program gains from requests in flight"
+    notes+=("- warning: 8 walks of the share at once took ${share_parallel}x the time of one; it answers requests nearly one after another, unlike a file server")
+  fi
+}
+
+# Scans the tree in folder $2 through the share; $1 names the row, $3 and
+# more are summarise's comparisons.
+share_scan() {
+  local name=$1 backing=$2
+  shift 2
+  check_selection "$backing"
+  mount_share "$backing" "$work/mnt" || {
+    say "bench: mounting the share failed:"
+    cat "$work/slowfs.txt" >&2
+    exit 1
+  }
+  if [ -z "$share_parallel" ]; then share_parallel_check "$work/mnt"; fi
+  scan_commands "$work/mnt"
+  reset_lists
+  warm_up
+  time_programs :
+  check_untouched "$backing" "case $name"
+  summarise "$name" "$t_entries" "$@"
+}
+
+# ---------------------------------------------------------------- case (f)
+case_f() {
+  share_usable || return 0
+  local tree=$work/f ref=$work/f-ref now
+  now=$(date +%s)
+  say "case (f): share ($share_delay_us µs a request), 10 folders of 500 files, half of them *.log, scan only"
+  make_tree --root "$tree" --folders 10 --files 500 --log-percent 50 --now "$now"
+  share_scan "(f) share, wide, 10 x 500" "$tree" gf=0.20 fd=0.30
+  # Untimed: agesweep deletes through the share what find deletes from a copy.
+  measure env LC_ALL=C "$agesweep" /Q /S /F "$work/mnt" /W '*.log' /M d /T 30 >/dev/null
+  unmount_share
+  make_tree --root "$ref" --folders 10 --files 500 --log-percent 50 --now "$now"
+  find "$ref" -name '*.log' -mtime +29 -delete
+  (cd "$tree" && find . -printf '%y %p\n' | LC_ALL=C sort) >"$work/left-agesweep.txt"
+  (cd "$ref" && find . -printf '%y %p\n' | LC_ALL=C sort) >"$work/left-find.txt"
   if ! cmp -s "$work/left-agesweep.txt" "$work/left-find.txt"; then
-    say "bench: case (b): agesweep and find left different files:"
+    say "bench: case (f): agesweep through the share and find left different files:"
     diff "$work/left-agesweep.txt" "$work/left-find.txt" | head -20 >&2 || true
     exit 1
   fi
-  logs_left=$(grep -c '^f .*\.log$' "$work/left-agesweep.txt" || true)
-  if [ "$logs_left" != "$((t_log_files - t_log_due))" ]; then
-    say "bench: case (b): $logs_left *.log files left, expected $((t_log_files - t_log_due))"
-    exit 1
-  fi
-  rm -rf -- "$ta" "$tf"
-done
-say "  both left the same $((t_files - t_log_due)) of $t_files files ($t_log_due of $t_log_files *.log deleted)"
-summarise "(b) delete about half of *.log" "$entries_b" 1.00
+  say "  through the share agesweep deleted the same $t_log_due *.log files as find"
+  rm -rf -- "$tree" "$ref"
 
-# ---------------------------------------------------------------- case (c)
-say "case (c): one folder of $n_flat files, scan only"
-tree=$work/c
-make_tree --root "$tree" --flat "$n_flat"
-entries_c=$t_entries
-c_agesweep=(env LC_ALL=C "$agesweep" /Q /S /F "$tree" /W '*.log' /M d /T 32767)
-c_find=(find "$tree" -name '*.log' -mtime +32767)
-reset_lists
-measure "${c_agesweep[@]}" >/dev/null
-measure "${c_find[@]}" >/dev/null
-for ((r = 1; r <= reps; r++)); do
-  if ((r % 2)); then
-    record as "$(measure "${c_agesweep[@]}")"; record fd "$(measure "${c_find[@]}")"
-  else
-    record fd "$(measure "${c_find[@]}")"; record as "$(measure "${c_agesweep[@]}")"
+  if [ "$quick" = 0 ]; then
+    say "case (f): share, 20 folders of 1000 files, half of them *.log, scan only"
+    make_tree --root "$tree" --folders 20 --files 1000 --log-percent 50
+    share_scan "(f) share, wide, 20 x 1000" "$tree" gf fd
+    unmount_share
+    rm -rf -- "$tree"
   fi
+}
+
+# ---------------------------------------------------------------- case (g)
+case_g() {
+  share_usable || return 0
+  local tree=$work/g depth depths=(3)
+  if [ "$quick" = 0 ]; then depths+=(4); fi
+  for depth in "${depths[@]}"; do
+    say "case (g): share ($share_delay_us µs a request), bushy tree of depth $depth" \
+        "(6 files and 6 folders a folder), half of them *.log, scan only"
+    make_tree --root "$tree" --bushy "$depth" --log-percent 50
+    if [ "$depth" = 3 ]; then
+      share_scan "(g) share, bushy, depth 3" "$tree" gf=0.30 fd=0.40
+    else
+      share_scan "(g) share, bushy, depth $depth" "$tree" gf fd
+    fi
+    unmount_share
+    rm -rf -- "$tree"
+  done
+}
+
+say "bench: $mode run, $reps runs per case, cases $(printf '%s' "$cases" | sed 's/./&,/g; s/,$//'), trees in $work"
+for c in a b c d e f g; do
+  if wanted "$c"; then "case_$c"; fi
 done
-summarise "(c) flat folder, scan only" "$entries_c" 0.80
-rm -rf -- "$tree"
 
 # ---------------------------------------------------------------- report
 cpu=$(grep -m1 'model name' /proc/cpuinfo 2>/dev/null | cut -d: -f2- | sed 's/^ *//')
 mem=$(awk '/^MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo 2>/dev/null)
-fs=$(stat -f -c %T "$work" 2>/dev/null || echo unknown)
+fs=$(fs_type "$work")
 revision=$(git -C "$repo" describe --always --dirty 2>/dev/null || echo unknown)
+fuse_version=$(sed -n 's/^FUSE3_VERSION:INTERNAL=//p' "$build/CMakeCache.txt")
+# Whether case $1 was measured.
+ran() {
+  wanted "$1" || return 1
+  case $1 in
+    e) [ -n "$cold_fs" ] ;;
+    f|g) [ "$share_state" = usable ] ;;
+  esac
+}
 {
   echo "# agesweep benchmark results"
   echo
-  echo "Made by \`bash bench/run.sh$([ "$quick" = 1 ] && echo ' --quick')\` ($mode run, median of $reps runs per case) on $(date -u '+%Y-%m-%d %H:%M UTC'); how to read it: [README.md](README.md)."
+  echo "Made by \`$invocation\` ($mode run, median of $reps runs per case) on $(date -u '+%Y-%m-%d %H:%M UTC'); how to read it: [README.md](README.md)."
   echo
   echo "| Machine | |"
   echo "| --- | --- |"
@@ -273,17 +726,35 @@ revision=$(git -C "$repo" describe --always --dirty 2>/dev/null || echo unknown)
   echo "| Memory | ${mem:-unknown} |"
   echo "| Kernel | $(uname -sr) |"
   echo "| File system of the trees | $fs ($base) |"
+  if [ -n "$cold_fs" ]; then
+    echo "| File system of (e)'s tree | $cold_fs ($cold_base) |"
+  fi
+  if [ "$share_state" = usable ]; then
+    echo "| Share of (f), (g) | agesweep_slowfs (libfuse ${fuse_version:-3}) over $fs, $share_delay_us µs a request, nothing cached; 8 walks at once took ${share_parallel:-?}x the time of one |"
+  fi
   echo "| find | $(find --version | head -n 1) |"
+  if [ -n "$fd_bin" ]; then
+    echo "| fd | $("$fd_bin" --version | head -n 1) |"
+  else
+    echo "| fd | not installed |"
+  fi
   if [ -n "$other_agesweep" ]; then
     echo "| agesweep | $agesweep |"
   else
     echo "| agesweep | revision $revision, build type $(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt") |"
   fi
   echo
-  echo "Commands (DIR is the generated tree; agesweep runs with LC_ALL=C):"
+  echo "Commands (DIR is the generated tree, or the share's mount point; agesweep runs with LC_ALL=C):"
   echo
-  echo "- (a), (c): \`agesweep /Q /S /F DIR /W *.log /M d /T 32767\` and \`find DIR -name '*.log' -mtime +32767\`"
-  echo "- (b): \`agesweep /Q /S /F DIR /W *.log /M d /T 30\` and \`find DIR -name '*.log' -mtime +29 -delete\`, each on its own copy of the tree; the files left are then compared"
+  if ran a || ran c; then
+    echo "- (a), (c): \`agesweep /Q /S /F DIR /W *.log /M d /T 32767\` and \`find DIR -name '*.log' -mtime +32767\`"
+  fi
+  if ran b; then
+    echo "- (b): \`agesweep /Q /S /F DIR /W *.log /M d /T 30\` and \`find DIR -name '*.log' -mtime +29 -delete\`, each on its own copy of the tree; the files left are then compared"
+  fi
+  if ran d || ran e || ran f || ran g; then
+    echo "- (d) to (g): as (a), and \`$(basename "${fd_bin:-fd}") --no-ignore --hidden -t f -g '*.log' --changed-before 32767d DIR\`$([ -z "$fd_bin" ] && echo ' (fd not installed: not run)'); (e) drops the kernel's caches (\`sync; echo 3 > /proc/sys/vm/drop_caches\`) before every run"
+  fi
   echo
   echo "| Case | Entries | Program | Wall s | User s | Sys s | CPU s | Entries/s | Peak RSS MiB |"
   echo "| --- | ---: | --- | ---: | ---: | ---: | ---: | ---: | ---: |"
@@ -292,5 +763,17 @@ revision=$(git -C "$repo" describe --always --dirty 2>/dev/null || echo unknown)
   echo "| Case | Goal measure | Value | Goal | Verdict |"
   echo "| --- | --- | ---: | --- | --- |"
   printf '%s\n' "${goals[@]}"
+  if [ "${#ratios[@]}" -gt 0 ]; then
+    echo
+    echo "| Case | Ratio without a goal | Value |"
+    echo "| --- | --- | ---: |"
+    printf '%s\n' "${ratios[@]}"
+  fi
+  if [ "${#notes[@]}" -gt 0 ]; then
+    echo
+    echo "Not measured:"
+    echo
+    printf '%s\n' "${notes[@]}"
+  fi
 } >"$out"
 say "bench: results written to $out"
