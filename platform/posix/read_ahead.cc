@@ -143,11 +143,15 @@ void ReadRecords(Folder& folder, bool* ended, int* error, Take take) {
 std::shared_ptr<Chunk> ReadChunk(Folder& folder, uint32_t index,
                                  const ReadAheadPlan* plan, bool* ended,
                                  int* error) {
-  // The records are copied as they come, since the buffer is reused;
-  // names first, parsed after.
-  std::string names;
-  std::vector<Chunk::Entry> entries;
-  std::vector<unsigned char> types;
+  // The records are gathered as they come, in buffers of the thread's own
+  // that are used again for every chunk, and then copied at their exact
+  // size: a chunk held ahead or by a waiting level costs what it holds.
+  thread_local std::string names;
+  thread_local std::vector<Chunk::Entry> entries;
+  thread_local std::vector<unsigned char> types;
+  names.clear();
+  entries.clear();
+  types.clear();
 #ifdef __linux__
   ReadRecords(folder.fd, ended, error, [&](const Record& r) {
 #else
@@ -166,27 +170,28 @@ std::shared_ptr<Chunk> ReadChunk(Folder& folder, uint32_t index,
   chunk->index = index;
   chunk->names.reset(new char[names.size() + 1]);
   std::memcpy(chunk->names.get(), names.data(), names.size());
-  chunk->entries = std::move(entries);
+  chunk->entries.assign(entries.begin(), entries.end());
+  size_t slots = 0, children = 0;
   for (size_t i = 0; i < chunk->entries.size(); ++i) {
     Chunk::Entry& e = chunk->entries[i];
     const char* name = chunk->names.get() + e.name;
     e.is_dir = IsDirectory(folder.fd, name, types[i]);
     if (!plan) continue;
     const std::string_view view(name, e.length);
-    if (e.is_dir) {
-      if (!plan->WillEnter(view)) continue;
-      auto child = std::make_shared<Folder>();
-      child->place = std::make_shared<WalkPlace>(
-          WalkPlace{folder.place, index, static_cast<uint32_t>(i + 1),
-                    folder.place->depth + 1});
-      e.child = static_cast<int32_t>(chunk->children.size());
-      chunk->children.push_back(std::move(child));
-    } else if (plan->WillRead(view)) {
-      e.facts = static_cast<int32_t>(chunk->facts_entry.size());
-      chunk->facts_entry.push_back(static_cast<uint32_t>(i));
-    }
+    if (e.is_dir ? plan->WillEnter(view) : plan->WillRead(view))
+      (e.is_dir ? e.child : e.facts) = static_cast<int32_t>(e.is_dir ? children++ : slots++);
   }
-  const size_t slots = chunk->facts_entry.size();
+  chunk->facts_entry.resize(slots);
+  chunk->children.resize(children);
+  for (size_t i = 0; i < chunk->entries.size(); ++i) {
+    const Chunk::Entry& e = chunk->entries[i];
+    if (e.facts >= 0) chunk->facts_entry[e.facts] = static_cast<uint32_t>(i);
+    if (e.child < 0) continue;
+    auto child = std::make_shared<Folder>();
+    child->place = std::make_shared<WalkPlace>(WalkPlace{
+        folder.place, index, static_cast<uint32_t>(i + 1), folder.place->depth + 1});
+    chunk->children[e.child] = std::move(child);
+  }
   const size_t batches = (slots + Chunk::kBatch - 1) / Chunk::kBatch;
   chunk->facts.resize(slots);
   chunk->facts_read.reset(new bool[slots + 1]());

@@ -140,7 +140,7 @@ class ReadAheadPool {
 
   // Limits: threads, folders held open ahead of the walk, and bytes of
   // listings and facts held ahead of it.
-  static constexpr int kThreads = 8;
+  static constexpr int kThreads = 16;
   static constexpr size_t kMaxFoldersAhead = 64;
   static constexpr size_t kMaxBytesAhead = 4 << 20;
 
