@@ -434,6 +434,12 @@ void ReadAheadPool::ThrowIfOutOfMemory() const {
 }
 
 void ReadAheadPool::Work() {
+#ifdef __linux__
+  // The walk's thread decides, deletes and logs: where the cores are all
+  // busy it goes first, and the threads reading ahead take what is left.
+  // On a share they wait for answers and this changes nothing.
+  setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
+#endif
   std::unique_lock<std::mutex> lock(mutex_);
   try {
     while (!stopping_ && !out_of_memory_.load()) {
