@@ -193,10 +193,12 @@ std::shared_ptr<Chunk> ReadChunk(Folder& folder, uint32_t index,
     chunk->children[e.child] = std::move(child);
   }
   const size_t batches = (slots + Chunk::kBatch - 1) / Chunk::kBatch;
-  chunk->facts.resize(slots);
-  chunk->facts_read.reset(new bool[slots + 1]());
-  chunk->batches.reset(new std::atomic<uint8_t>[batches + 1]);
-  for (size_t b = 0; b < batches; ++b) chunk->batches[b] = Chunk::kQueued;
+  if (slots > 0) {
+    chunk->facts.resize(slots);
+    chunk->facts_read.reset(new bool[slots]());
+    chunk->batches.reset(new std::atomic<uint8_t>[batches]);
+    for (size_t b = 0; b < batches; ++b) chunk->batches[b] = Chunk::kQueued;
+  }
   chunk->bytes = sizeof(Chunk) + names.size() +
                  chunk->entries.size() * sizeof(Chunk::Entry) +
                  slots * (sizeof(EntryFacts) + sizeof(uint32_t) + 1) + batches +
@@ -572,7 +574,7 @@ std::shared_ptr<Chunk> ReadAheadPool::TakeChunk(
     ThrowIfOutOfMemory();
     if (!folder->chunks.empty()) {
       std::shared_ptr<Chunk> chunk = std::move(folder->chunks.front());
-      folder->chunks.pop_front();
+      folder->chunks.erase(folder->chunks.begin());
       bytes_ahead_ -= chunk->bytes;
       ReleaseBudget();
       return chunk;

@@ -14,7 +14,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <queue>
@@ -76,7 +75,10 @@ struct Folder {
   std::shared_ptr<const WalkPlace> place;
 
   // Guarded by the pool's mutex where there is a pool.
-  std::deque<std::shared_ptr<Chunk>> chunks;  // read, not yet taken
+  // Read, not yet taken: a few at most, and none in a folder waiting for
+  // the walk to come back from below it, where a deque's first block
+  // would cost more than the rest of the level.
+  std::vector<std::shared_ptr<Chunk>> chunks;
   uint32_t chunks_read = 0;
   int list_error = 0;
   bool ended = false;  // every entry has been read
