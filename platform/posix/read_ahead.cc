@@ -364,6 +364,10 @@ ReadAheadPool::ReadAheadPool(const ReadAheadPlan& plan,
   if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
     max_folders_ahead_ =
         std::min<size_t>(kMaxFoldersAhead, static_cast<size_t>(limit.rlim_cur / 16));
+  // Queued before any thread runs, so that nothing here can fail once one
+  // does.
+  top->listing = Folder::Work::kQueued;
+  queue_.push(Task{Task::kList, top, nullptr, nullptr, 0, top->place.get(), 0, 0});
   // The threads take no signal: a stop signal is the walk's thread's, which
   // lets it in only where it waits for an answer.
   sigset_t all, saved;
@@ -376,9 +380,6 @@ ReadAheadPool::ReadAheadPool(const ReadAheadPlan& plan,
   } catch (const std::bad_alloc&) {
   }
   pthread_sigmask(SIG_SETMASK, &saved, nullptr);
-  std::lock_guard<std::mutex> lock(mutex_);
-  top->listing = Folder::Work::kQueued;
-  Push(Task{Task::kList, top, nullptr, nullptr, 0, top->place.get(), 0, 0});
 }
 
 ReadAheadPool::~ReadAheadPool() {
