@@ -393,7 +393,7 @@ ReadAheadPool::~ReadAheadPool() {
 
 void ReadAheadPool::Push(Task task) {
   // Without threads the walk reads everything itself, when it gets there.
-  if (threads_.empty()) return;
+  if (workers_ == 0) return;
   queue_.push(std::move(task));
   work_.notify_one();
 }
@@ -444,6 +444,7 @@ void ReadAheadPool::Work() {
   setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
 #endif
   std::unique_lock<std::mutex> lock(mutex_);
+  ++workers_;
   try {
     while (!stopping_ && !out_of_memory_.load()) {
       if (queue_.empty()) {

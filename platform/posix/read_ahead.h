@@ -184,6 +184,7 @@ class ReadAheadPool {
   std::condition_variable done_;    // the walk waits here for a task
   std::priority_queue<Task, std::vector<Task>, Later> queue_;
   std::vector<Task> deferred_;  // over the budget when their turn came
+  size_t workers_ = 0;  // threads that have started taking tasks
   size_t folders_ahead_ = 0;
   size_t bytes_ahead_ = 0;
   bool stopping_ = false;
