@@ -222,6 +222,19 @@ measure() {
     '{ printf "%.4f %s %s %s\n", ns / 1e9, $2, $3, $4 }'
 }
 
+# Fails the run unless the trees $2 (agesweep's) and $3 (find's) hold the
+# same entries; $1 names the two for the message. Leaves agesweep's list in
+# $work/left-agesweep.txt.
+same_files_left() {
+  (cd "$2" && find . -printf '%y %p\n' | LC_ALL=C sort) >"$work/left-agesweep.txt"
+  (cd "$3" && find . -printf '%y %p\n' | LC_ALL=C sort) >"$work/left-find.txt"
+  if ! cmp -s "$work/left-agesweep.txt" "$work/left-find.txt"; then
+    say "bench: $1 left different files:"
+    diff "$work/left-agesweep.txt" "$work/left-find.txt" | head -20 >&2 || true
+    exit 1
+  fi
+}
+
 median() {
   printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 }
     END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
@@ -437,13 +450,7 @@ case_b() {
     else
       timed gf "${b_find[@]}"; timed as "${b_agesweep[@]}"
     fi
-    (cd "$ta" && find . -printf '%y %p\n' | LC_ALL=C sort) >"$work/left-agesweep.txt"
-    (cd "$tf" && find . -printf '%y %p\n' | LC_ALL=C sort) >"$work/left-find.txt"
-    if ! cmp -s "$work/left-agesweep.txt" "$work/left-find.txt"; then
-      say "bench: case (b): agesweep and find left different files:"
-      diff "$work/left-agesweep.txt" "$work/left-find.txt" | head -20 >&2 || true
-      exit 1
-    fi
+    same_files_left "case (b): agesweep and find" "$ta" "$tf"
     logs_left=$(grep -c '^f .*\.log$' "$work/left-agesweep.txt" || true)
     if [ "$logs_left" != "$((t_log_files - t_log_due))" ]; then
       say "bench: case (b): $logs_left *.log files left, expected $((t_log_files - t_log_due))"
@@ -658,13 +665,7 @@ case_f() {
   unmount_share
   make_tree --root "$ref" --folders 10 --files 500 --log-percent 50 --now "$now"
   find "$ref" -name '*.log' -mtime +29 -delete
-  (cd "$tree" && find . -printf '%y %p\n' | LC_ALL=C sort) >"$work/left-agesweep.txt"
-  (cd "$ref" && find . -printf '%y %p\n' | LC_ALL=C sort) >"$work/left-find.txt"
-  if ! cmp -s "$work/left-agesweep.txt" "$work/left-find.txt"; then
-    say "bench: case (f): agesweep through the share and find left different files:"
-    diff "$work/left-agesweep.txt" "$work/left-find.txt" | head -20 >&2 || true
-    exit 1
-  fi
+  same_files_left "case (f): agesweep through the share and find" "$tree" "$ref"
   say "  through the share agesweep deleted the same $t_log_due *.log files as find"
   rm -rf -- "$tree" "$ref"
 

@@ -40,7 +40,6 @@ class PosixListing : public Listing {
       }
       pos_ = 0;
     }
-    entry_ = static_cast<uint32_t>(pos_);
     const Chunk::Entry& e = chunk_->entries[pos_++];
     current_ = chunk_->names.get() + e.name;
     entry->name = std::string_view(current_, e.length);
@@ -53,17 +52,16 @@ class PosixListing : public Listing {
   }
 
   std::unique_ptr<Listing> OpenCurrentFolder(std::string* error_text) override {
-    const Chunk::Entry& e = chunk_->entries[entry_];
+    const Chunk::Entry& e = chunk_->entries[pos_ - 1];
     std::shared_ptr<Folder> child;
     int error = 0;
-    if (pool_ && e.child >= 0) {
+    // A folder the plan did not name is read by the walk alone.
+    std::shared_ptr<ReadAheadPool> pool = e.child >= 0 ? pool_ : nullptr;
+    if (pool) {
       // Taken from the chunk, so that the folder is closed as soon as the
       // walk is done with it, not when it is done with this chunk.
       child = std::move(chunk_->children[e.child]);
-      if (!pool_->TakeChild(folder_, *child, current_, &error)) child.reset();
-    } else if (pool_) {
-      child = pool_->OpenUnplanned(folder_, current_, chunk_->index, entry_,
-                                   &error);
+      if (!pool->TakeChild(folder_, *child, current_, &error)) child.reset();
     } else {
       child = std::make_shared<Folder>();
       OpenSubfolder(*folder_, current_, child.get());
@@ -74,7 +72,7 @@ class PosixListing : public Listing {
       if (error != 0) *error_text = strerror(error);
       return nullptr;
     }
-    return std::make_unique<PosixListing>(std::move(child), pool_);
+    return std::make_unique<PosixListing>(std::move(child), std::move(pool));
   }
 
   bool ReadCurrent(EntryFacts* facts, std::string* error_text) override {
@@ -114,8 +112,7 @@ class PosixListing : public Listing {
   std::shared_ptr<ReadAheadPool> pool_;
   std::shared_ptr<Folder> folder_;
   std::shared_ptr<Chunk> chunk_;
-  size_t pos_ = 0;
-  uint32_t entry_ = 0;        // the current entry's index in `chunk_`
+  size_t pos_ = 0;  // past the current entry in `chunk_`
   const char* current_ = "";  // its name, NUL-terminated
   bool foreign_link_ = false;
 };

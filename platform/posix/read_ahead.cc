@@ -206,25 +206,6 @@ std::shared_ptr<Chunk> ReadChunk(Folder& folder, uint32_t index,
   return chunk;
 }
 
-// The device of an open folder and whether it is the root of a mount.
-bool IdentifyFolder(int fd, dev_t* device, bool* mount_root) {
-  *mount_root = false;
-#ifdef STATX_ATTR_MOUNT_ROOT
-  struct statx sx;
-  if (statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS,
-            &sx) == 0) {
-    *device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
-    *mount_root = (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
-                  (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
-    return true;
-  }
-#endif
-  struct stat st;
-  if (fstat(fd, &st) != 0) return false;
-  *device = st.st_dev;
-  return true;
-}
-
 // Whether `a` comes before `b` in the walk: the order of the sequences of
 // steps that lead to them, where whatever lies below an entry comes after
 // the entry and before the next one.
@@ -254,15 +235,29 @@ bool Before(Point a, Point b) {
 
 }  // namespace
 
+bool IdentifyOpenFolder(int fd, dev_t* device, bool* mount_root) {
+  *mount_root = false;
+#ifdef STATX_ATTR_MOUNT_ROOT
+  struct statx sx;
+  if (statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS,
+            &sx) == 0) {
+    *device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    *mount_root = (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
+                  (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+    return true;
+  }
+#endif
+  struct stat st;
+  if (fstat(fd, &st) != 0) return false;
+  *device = st.st_dev;
+  return true;
+}
+
 Folder::~Folder() {
 #ifndef __linux__
   if (dir) closedir(dir);
 #endif
   if (fd >= 0) close(fd);
-}
-
-bool IdentifyOpenFolder(int fd, dev_t* device, bool* mount_root) {
-  return IdentifyFolder(fd, device, mount_root);
 }
 
 std::shared_ptr<Chunk> ReadNextChunk(Folder& folder, int* error) {
@@ -300,7 +295,7 @@ void OpenSubfolder(const Folder& parent, const char* name, Folder* child) {
   // folder, so a mount made after the check cannot slip in.
   dev_t device;
   bool mount_root;
-  if (!IdentifyFolder(fd, &device, &mount_root)) {
+  if (!IdentifyOpenFolder(fd, &device, &mount_root)) {
     child->opened = Folder::Opened::kFailed;
     child->open_error = errno;
     close(fd);
@@ -645,16 +640,4 @@ bool ReadAheadPool::TakeChild(const std::shared_ptr<Folder>& parent,
   if (child.opened == Folder::Opened::kYes) return true;
   if (child.opened == Folder::Opened::kFailed) *error = child.open_error;
   return false;
-}
-
-std::shared_ptr<Folder> ReadAheadPool::OpenUnplanned(
-    const std::shared_ptr<Folder>& parent, const char* name, uint32_t chunk,
-    uint32_t entry, int* error) {
-  auto child = std::make_shared<Folder>();
-  child->place = std::make_shared<WalkPlace>(
-      WalkPlace{parent->place, chunk, entry + 1, parent->place->depth + 1});
-  OpenSubfolder(*parent, name, child.get());
-  if (child->opened == Folder::Opened::kYes) return child;
-  if (child->opened == Folder::Opened::kFailed) *error = child->open_error;
-  return nullptr;
 }

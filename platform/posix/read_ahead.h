@@ -135,10 +135,6 @@ class ReadAheadPool {
   // when it is not to be entered, with `*error` set when it failed.
   bool TakeChild(const std::shared_ptr<Folder>& parent, Folder& child,
                  const char* name, int* error);
-  // A subfolder that was not planned: opened by the walk at `place`.
-  std::shared_ptr<Folder> OpenUnplanned(const std::shared_ptr<Folder>& parent,
-                                        const char* name, uint32_t chunk,
-                                        uint32_t entry, int* error);
 
   // Limits: threads, folders held open ahead of the walk, and bytes of
   // listings and facts held ahead of it.
