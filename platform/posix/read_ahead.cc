@@ -18,7 +18,6 @@
 #include <cstring>
 #include <new>
 #include <string_view>
-#include <system_error>
 #include <utility>
 
 namespace {
@@ -368,12 +367,25 @@ ReadAheadPool::ReadAheadPool(const ReadAheadPlan& plan,
   sigset_t all, saved;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &saved);
-  try {
-    for (int i = 0; i < kThreads; ++i) threads_.emplace_back([this] { Work(); });
-  } catch (const std::system_error&) {
-    // Fewer threads, or none: the walk reads what they do not.
-  } catch (const std::bad_alloc&) {
+  // Small stacks: a thread holds little on its own, and the default, the
+  // stack limit (often 8 MiB), would take the sixteen threads past an
+  // address-space limit that the walk alone fits in many times over.
+  pthread_attr_t attr;
+  if (pthread_attr_init(&attr) == 0) {
+    try {
+      threads_.reserve(kThreads);
+      if (pthread_attr_setstacksize(&attr, kThreadStackBytes) == 0)
+        for (int i = 0; i < kThreads; ++i) {
+          pthread_t thread;
+          if (pthread_create(&thread, &attr, &ReadAheadPool::Start, this) != 0)
+            break;
+          threads_.push_back(thread);
+        }
+    } catch (const std::bad_alloc&) {
+    }
+    pthread_attr_destroy(&attr);
   }
+  // Fewer threads, or none: the walk reads what they do not.
   pthread_sigmask(SIG_SETMASK, &saved, nullptr);
 }
 
@@ -383,7 +395,12 @@ ReadAheadPool::~ReadAheadPool() {
     stopping_ = true;
   }
   work_.notify_all();
-  for (std::thread& t : threads_) t.join();
+  for (const pthread_t thread : threads_) pthread_join(thread, nullptr);
+}
+
+void* ReadAheadPool::Start(void* pool) noexcept {
+  static_cast<ReadAheadPool*>(pool)->Work();
+  return nullptr;
 }
 
 void ReadAheadPool::Push(Task task) {

@@ -9,6 +9,7 @@
 #ifndef __linux__
 #include <dirent.h>
 #endif
+#include <pthread.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -17,7 +18,6 @@
 #include <memory>
 #include <mutex>
 #include <queue>
-#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -141,6 +141,7 @@ class ReadAheadPool {
   static constexpr int kThreads = 16;
   static constexpr size_t kMaxFoldersAhead = 64;
   static constexpr size_t kMaxBytesAhead = 4 << 20;
+  static constexpr size_t kThreadStackBytes = 128 << 10;
 
  private:
   // One piece of reading ahead, and its place in the walk's order.
@@ -159,6 +160,7 @@ class ReadAheadPool {
     bool operator()(const Task& a, const Task& b) const;
   };
 
+  static void* Start(void* pool) noexcept;
   void Work();
   void Run(Task& task, std::unique_lock<std::mutex>& lock);
   void ReadBatch(const Folder& folder, Chunk& chunk, size_t batch);
@@ -185,5 +187,5 @@ class ReadAheadPool {
   size_t bytes_ahead_ = 0;
   bool stopping_ = false;
   std::atomic<bool> out_of_memory_{false};
-  std::vector<std::thread> threads_;
+  std::vector<pthread_t> threads_;
 };
