@@ -26,6 +26,9 @@ class PosixListing : public Listing {
   PosixListing(std::shared_ptr<Folder> folder,
                std::shared_ptr<ReadAheadPool> pool)
       : pool_(std::move(pool)), folder_(std::move(folder)) {}
+  ~PosixListing() override {
+    if (pool_) pool_->Leave(*folder_);
+  }
 
   bool Next(DirEntry* entry, std::string* error_text) override {
     while (!chunk_ || pos_ >= chunk_->entries.size()) {

@@ -252,11 +252,15 @@ bool IdentifyOpenFolder(int fd, dev_t* device, bool* mount_root) {
   return true;
 }
 
-Folder::~Folder() {
+Folder::~Folder() { Close(); }
+
+void Folder::Close() {
 #ifndef __linux__
   if (dir) closedir(dir);
+  dir = nullptr;
 #endif
   if (fd >= 0) close(fd);
+  fd = -1;
 }
 
 std::shared_ptr<Chunk> ReadNextChunk(Folder& folder, int* error) {
@@ -411,6 +415,7 @@ void ReadAheadPool::Push(Task task) {
 }
 
 bool ReadAheadPool::Pending(const Task& task) const {
+  if (task.folder->left) return false;
   switch (task.kind) {
     case Task::kList:
       return task.folder->listing == Folder::Work::kQueued;
@@ -481,6 +486,8 @@ void ReadAheadPool::Work() {
 }
 
 void ReadAheadPool::Run(Task& task, std::unique_lock<std::mutex>& lock) {
+  Folder& folder = *task.folder;
+  ++folder.users;
   switch (task.kind) {
     case Task::kList:
       List(task.folder, lock);
@@ -499,6 +506,9 @@ void ReadAheadPool::Run(Task& task, std::unique_lock<std::mutex>& lock) {
       break;
     }
   }
+  // Only where the walk stopped part-way does it leave a folder that a
+  // thread is still reading in.
+  if (--folder.users == 0 && folder.left) folder.Close();
 }
 
 void ReadAheadPool::ReadBatch(const Folder& folder, Chunk& chunk,
@@ -657,4 +667,10 @@ bool ReadAheadPool::TakeChild(const std::shared_ptr<Folder>& parent,
   if (child.opened == Folder::Opened::kYes) return true;
   if (child.opened == Folder::Opened::kFailed) *error = child.open_error;
   return false;
+}
+
+void ReadAheadPool::Leave(Folder& folder) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  folder.left = true;
+  if (folder.users == 0) folder.Close();
 }

@@ -61,6 +61,8 @@ struct Folder {
   Folder(const Folder&) = delete;
   Folder& operator=(const Folder&) = delete;
   ~Folder();
+  // Lets go of the folder's descriptor, and of its DIR where it has one.
+  void Close();
 
   enum class Work : uint8_t { kNone, kQueued, kRunning };
   enum class Opened : uint8_t {
@@ -87,6 +89,8 @@ struct Folder {
   Opened opened = Opened::kNot;
   int open_error = 0;
   bool held_ahead = false;  // opened ahead, not yet taken by the walk
+  bool left = false;        // the walk is done with it: nothing more to read
+  uint32_t users = 0;       // threads reading in it now
 #ifndef __linux__
   DIR* dir = nullptr;  // made on the first read
 #endif
@@ -135,6 +139,10 @@ class ReadAheadPool {
   // when it is not to be entered, with `*error` set when it failed.
   bool TakeChild(const std::shared_ptr<Folder>& parent, Folder& child,
                  const char* name, int* error);
+  // The walk is done with `folder`: it is closed now, or by the last thread
+  // still reading in it, rather than when the last task naming it is
+  // dropped, so that what is open stays within the budget.
+  void Leave(Folder& folder);
 
   // Limits: threads, folders held open ahead of the walk, and bytes of
   // listings and facts held ahead of it.
