@@ -24,8 +24,11 @@ namespace {
 class PosixListing : public Listing {
  public:
   PosixListing(std::shared_ptr<Folder> folder,
+               std::shared_ptr<ListScratch> scratch,
                std::shared_ptr<ReadAheadPool> pool)
-      : pool_(std::move(pool)), folder_(std::move(folder)) {}
+      : pool_(std::move(pool)),
+        scratch_(std::move(scratch)),
+        folder_(std::move(folder)) {}
   ~PosixListing() override {
     if (pool_) pool_->Leave(*folder_);
   }
@@ -35,8 +38,8 @@ class PosixListing : public Listing {
       // The chunk done with goes first: a waiting level holds one chunk.
       chunk_.reset();
       int error = 0;
-      chunk_ = pool_ ? pool_->TakeChunk(folder_, &error)
-                     : ReadNextChunk(*folder_, &error);
+      chunk_ = pool_ ? pool_->TakeChunk(folder_, *scratch_, &error)
+                     : ReadNextChunk(*folder_, *scratch_, &error);
       if (!chunk_) {
         if (error != 0) *error_text = strerror(error);
         return false;
@@ -75,7 +78,8 @@ class PosixListing : public Listing {
       if (error != 0) *error_text = strerror(error);
       return nullptr;
     }
-    return std::make_unique<PosixListing>(std::move(child), std::move(pool));
+    return std::make_unique<PosixListing>(std::move(child), scratch_,
+                                          std::move(pool));
   }
 
   bool ReadCurrent(EntryFacts* facts, std::string* error_text) override {
@@ -113,6 +117,8 @@ class PosixListing : public Listing {
  private:
   // The last listing of a walk to go stops the pool's threads.
   std::shared_ptr<ReadAheadPool> pool_;
+  // The walk's thread's buffers for reading records, one for the walk.
+  std::shared_ptr<ListScratch> scratch_;
   std::shared_ptr<Folder> folder_;
   std::shared_ptr<Chunk> chunk_;
   size_t pos_ = 0;  // past the current entry in `chunk_`
@@ -155,7 +161,8 @@ std::unique_ptr<Listing> OpenPosixFolder(const std::string& path,
   folder->fd = fd;
   folder->device = device;
   folder->opened = Folder::Opened::kYes;
-  auto listing = std::make_unique<PosixListing>(std::move(folder), nullptr);
+  auto listing = std::make_unique<PosixListing>(
+      std::move(folder), std::make_shared<ListScratch>(), nullptr);
   const bool foreign_after = IsForeignLink(path, &after);
   if (foreign_before || foreign_after ||
       (S_ISLNK(before.st_mode) != S_ISLNK(after.st_mode)) ||

@@ -68,7 +68,8 @@ struct Record {
 // in the same go; calls `take` for each. This is what readdir does too,
 // less a lock and a call per entry: a walk of a large tree lists millions.
 template <typename Take>
-void ReadRecords(int fd, bool* ended, int* error, Take take) {
+void ReadRecords(int fd, std::unique_ptr<char[]>& buffer, bool* ended,
+                 int* error, Take take) {
   struct Dirent64 {
     uint64_t d_ino;
     int64_t d_off;
@@ -79,7 +80,6 @@ void ReadRecords(int fd, bool* ended, int* error, Take take) {
   // Room for the longest record: its header, 255 bytes of name, a NUL and
   // padding to 8.
   constexpr size_t kLongestRecord = 288;
-  thread_local std::unique_ptr<char[]> buffer;
   if (!buffer) buffer.reset(new char[kChunkBytes]);
   size_t used = 0;
   while (kChunkBytes - used >= kLongestRecord) {
@@ -140,19 +140,20 @@ void ReadRecords(Folder& folder, bool* ended, int* error, Take take) {
 // Reads the next chunk of `folder`, the `index`th, and marks in it what
 // `plan` (when there is one) says the walk will enter and read.
 std::shared_ptr<Chunk> ReadChunk(Folder& folder, uint32_t index,
-                                 const ReadAheadPlan* plan, bool* ended,
+                                 const ReadAheadPlan* plan,
+                                 ListScratch& scratch, bool* ended,
                                  int* error) {
-  // The records are gathered as they come, in buffers of the thread's own
-  // that are used again for every chunk, and then copied at their exact
-  // size: a chunk held ahead or by a waiting level costs what it holds.
-  thread_local std::string names;
-  thread_local std::vector<Chunk::Entry> entries;
-  thread_local std::vector<unsigned char> types;
+  // The records are gathered as they come, in the thread's own buffers,
+  // and then copied at their exact size: a chunk held ahead or by a
+  // waiting level costs what it holds.
+  std::string& names = scratch.names;
+  std::vector<Chunk::Entry>& entries = scratch.entries;
+  std::vector<unsigned char>& types = scratch.types;
   names.clear();
   entries.clear();
   types.clear();
 #ifdef __linux__
-  ReadRecords(folder.fd, ended, error, [&](const Record& r) {
+  ReadRecords(folder.fd, scratch.records, ended, error, [&](const Record& r) {
 #else
   ReadRecords(folder, ended, error, [&](const Record& r) {
 #endif
@@ -187,8 +188,12 @@ std::shared_ptr<Chunk> ReadChunk(Folder& folder, uint32_t index,
     if (e.facts >= 0) chunk->facts_entry[e.facts] = static_cast<uint32_t>(i);
     if (e.child < 0) continue;
     auto child = std::make_shared<Folder>();
-    child->place = std::make_shared<WalkPlace>(WalkPlace{
-        folder.place, index, static_cast<uint32_t>(i + 1), folder.place->depth + 1});
+    auto place = std::make_shared<WalkPlace>();
+    place->parent = folder.place;
+    place->chunk = index;
+    place->slot = static_cast<uint32_t>(i + 1);
+    place->depth = folder.place->depth + 1;
+    child->place = std::move(place);
     chunk->children[e.child] = std::move(child);
   }
   const size_t batches = (slots + Chunk::kBatch - 1) / Chunk::kBatch;
@@ -252,6 +257,13 @@ bool IdentifyOpenFolder(int fd, dev_t* device, bool* mount_root) {
   return true;
 }
 
+WalkPlace::~WalkPlace() {
+  std::shared_ptr<const WalkPlace> up = std::move(parent);
+  // Every link is made non-const, by make_shared.
+  while (up && up.use_count() == 1)
+    up = std::move(const_cast<WalkPlace&>(*up).parent);
+}
+
 Folder::~Folder() { Close(); }
 
 void Folder::Close() {
@@ -263,7 +275,8 @@ void Folder::Close() {
   fd = -1;
 }
 
-std::shared_ptr<Chunk> ReadNextChunk(Folder& folder, int* error) {
+std::shared_ptr<Chunk> ReadNextChunk(Folder& folder, ListScratch& scratch,
+                                     int* error) {
   if (folder.ended) {
     *error = folder.list_error;
     folder.list_error = 0;
@@ -272,7 +285,7 @@ std::shared_ptr<Chunk> ReadNextChunk(Folder& folder, int* error) {
   bool ended = false;
   int list_error = 0;
   std::shared_ptr<Chunk> chunk =
-      ReadChunk(folder, folder.chunks_read++, nullptr, &ended, &list_error);
+      ReadChunk(folder, folder.chunks_read++, nullptr, scratch, &ended, &list_error);
   folder.ended = ended;
   folder.list_error = list_error;
   return chunk;
@@ -460,6 +473,7 @@ void ReadAheadPool::Work() {
   // On a share they wait for answers and this changes nothing.
   setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
 #endif
+  ListScratch scratch;
   std::unique_lock<std::mutex> lock(mutex_);
   ++workers_;
   try {
@@ -475,7 +489,7 @@ void ReadAheadPool::Work() {
         deferred_.push_back(std::move(task));
         continue;
       }
-      Run(task, lock);
+      Run(task, scratch, lock);
     }
   } catch (const std::bad_alloc&) {
     // The walk stops as it does when its own thread runs out.
@@ -485,12 +499,13 @@ void ReadAheadPool::Work() {
   }
 }
 
-void ReadAheadPool::Run(Task& task, std::unique_lock<std::mutex>& lock) {
+void ReadAheadPool::Run(Task& task, ListScratch& scratch,
+                        std::unique_lock<std::mutex>& lock) {
   Folder& folder = *task.folder;
   ++folder.users;
   switch (task.kind) {
     case Task::kList:
-      List(task.folder, lock);
+      List(task.folder, scratch, lock);
       break;
     case Task::kOpen:
       Open(task, lock);
@@ -523,13 +538,14 @@ void ReadAheadPool::ReadBatch(const Folder& folder, Chunk& chunk,
 }
 
 void ReadAheadPool::List(const std::shared_ptr<Folder>& folder,
+                         ListScratch& scratch,
                          std::unique_lock<std::mutex>& lock) {
   folder->listing = Folder::Work::kRunning;
   const uint32_t index = folder->chunks_read;
   lock.unlock();
   bool ended = false;
   int error = 0;
-  std::shared_ptr<Chunk> chunk = ReadChunk(*folder, index, &plan_, &ended, &error);
+  std::shared_ptr<Chunk> chunk = ReadChunk(*folder, index, &plan_, scratch, &ended, &error);
   lock.lock();
   Publish(folder, std::move(chunk), error, ended);
 }
@@ -592,7 +608,7 @@ void ReadAheadPool::Open(const Task& task, std::unique_lock<std::mutex>& lock) {
 }
 
 std::shared_ptr<Chunk> ReadAheadPool::TakeChunk(
-    const std::shared_ptr<Folder>& folder, int* error) {
+    const std::shared_ptr<Folder>& folder, ListScratch& scratch, int* error) {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     ThrowIfOutOfMemory();
@@ -612,7 +628,7 @@ std::shared_ptr<Chunk> ReadAheadPool::TakeChunk(
       folder->list_error = 0;
       return nullptr;
     }
-    List(folder, lock);
+    List(folder, scratch, lock);
   }
 }
 

@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <queue>
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
@@ -29,6 +30,12 @@ struct WalkPlace {
   uint32_t chunk = 0;                       // in the parent
   uint32_t slot = 0;                        // entry index in that chunk, + 1
   uint32_t depth = 0;
+
+  // A chain is as deep as the tree. The last owner of a link lets go of
+  // the links above it one at a time: by recursion, the chain of a deep
+  // folder dropped by a thread of the pool would overrun that thread's
+  // small stack.
+  ~WalkPlace();
 };
 
 // The entries of one or more getdents reads of a folder, in listing order.
@@ -53,6 +60,17 @@ struct Chunk {
   std::unique_ptr<std::atomic<uint8_t>[]> batches;
   std::vector<std::shared_ptr<struct Folder>> children;
   size_t bytes = 0;  // held, as the read-ahead budget counts them
+};
+
+// The buffers that reading a folder's records uses again for every chunk,
+// one set for each thread that reads. Owned by whoever runs the thread, not
+// thread-local: a thread-local's destructor is registered on first use,
+// which takes memory, and where there is none the C library aborts.
+struct ListScratch {
+  std::unique_ptr<char[]> records;  // as getdents returns them
+  std::string names;
+  std::vector<Chunk::Entry> entries;
+  std::vector<unsigned char> types;
 };
 
 // One folder of the walk, open, or to be opened ahead of it.
@@ -98,7 +116,8 @@ struct Folder {
 
 // Reads the next chunk of `folder`, without a pool; null at the end of the
 // folder, and on a failure with `*error` set.
-std::shared_ptr<Chunk> ReadNextChunk(Folder& folder, int* error);
+std::shared_ptr<Chunk> ReadNextChunk(Folder& folder, ListScratch& scratch,
+                                     int* error);
 
 // Opens the entry `name` of `parent`, a folder, for listing, never through
 // a link and never across a mount: sets `child->opened`, and `fd`,
@@ -130,7 +149,7 @@ class ReadAheadPool {
   // The next chunk of `folder`; null at the end of the folder, and on a
   // failure with `*error` set.
   std::shared_ptr<Chunk> TakeChunk(const std::shared_ptr<Folder>& folder,
-                                   int* error);
+                                   ListScratch& scratch, int* error);
   // The facts read ahead for the slot `slot` of `chunk` of `folder`; null
   // when they could not be read.
   const EntryFacts* TakeFacts(const Folder& folder, Chunk& chunk,
@@ -170,13 +189,13 @@ class ReadAheadPool {
 
   static void* Start(void* pool) noexcept;
   void Work();
-  void Run(Task& task, std::unique_lock<std::mutex>& lock);
+  void Run(Task& task, ListScratch& scratch, std::unique_lock<std::mutex>& lock);
   void ReadBatch(const Folder& folder, Chunk& chunk, size_t batch);
   bool Pending(const Task& task) const;
   bool OverBudget(const Task& task) const;
   void Push(Task task);
   void ReleaseBudget();
-  void List(const std::shared_ptr<Folder>& folder,
+  void List(const std::shared_ptr<Folder>& folder, ListScratch& scratch,
             std::unique_lock<std::mutex>& lock);
   void Open(const Task& task, std::unique_lock<std::mutex>& lock);
   void Publish(const std::shared_ptr<Folder>& folder,

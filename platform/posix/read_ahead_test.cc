@@ -2,6 +2,7 @@
 // alone, on trees of the test's own; built with ThreadSanitizer in CI.
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "platform/posix/posix_listing.h"
+#include "platform/posix/read_ahead.h"
 
 namespace {
 
@@ -153,6 +155,27 @@ TEST_F(ReadAheadTest, TheWalkMeetsWhatItWouldMeetAloneInItsOwnOrder) {
   for (size_t limit : {1, 50, 700, 2500})
     EXPECT_EQ(std::vector<std::string>(alone.lines.begin(), alone.lines.begin() + limit),
               Walk(root_, true, limit).lines);
+}
+
+TEST(WalkPlaceTest, AChainAsDeepAsATreeIsLetGoOfOnAPoolThreadsStack) {
+  // A folder 100,000 levels down, dropped last by a thread of the pool.
+  auto place = std::make_shared<WalkPlace>();
+  for (uint32_t depth = 1; depth <= 100000; ++depth) {
+    auto below = std::make_shared<WalkPlace>();
+    below->parent = std::move(place);
+    below->depth = depth;
+    place = std::move(below);
+  }
+  pthread_attr_t attr;
+  ASSERT_EQ(0, pthread_attr_init(&attr));
+  ASSERT_EQ(0, pthread_attr_setstacksize(&attr, ReadAheadPool::kThreadStackBytes));
+  pthread_t thread;
+  ASSERT_EQ(0, pthread_create(&thread, &attr, [](void* chain) -> void* {
+    delete static_cast<std::shared_ptr<WalkPlace>*>(chain);
+    return nullptr;
+  }, new std::shared_ptr<WalkPlace>(std::move(place))));
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
 }
 
 }  // namespace
