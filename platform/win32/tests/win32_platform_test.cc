@@ -371,15 +371,32 @@ TEST(Win32Listing, TimesAreReadFromTheEntry) {
   ASSERT_TRUE(SetFileTime(h, &c, nullptr, &w));
   CloseHandle(h);
 
+  tree.File(L"other.txt");
+  // The walk reads *.log: the listing hands on its own times for those,
+  // and for nothing else, and they agree with the entry's.
+  struct : ReadAheadPlan {
+    bool WillEnter(std::string_view) const override { return true; }
+    bool WillRead(std::string_view name) const override {
+      return name.ends_with(".log");
+    }
+  } plan;
   std::unique_ptr<Listing> listing = OpenWin32Folder(tree.root_utf8());
+  listing->ReadAhead(plan);
   DirEntry entry;
   ASSERT_TRUE(SeekTo(*listing, "dated.log", &entry));
+  ASSERT_NE(nullptr, entry.early);
+  EXPECT_EQ(written, entry.early->times.last_write.ticks);
   EntryFacts facts;
   std::string error_text;
   ASSERT_TRUE(listing->ReadCurrent(&facts, &error_text)) << error_text;
+  EXPECT_EQ(facts.identity, entry.early->identity);
   const FileTimes& times = facts.times;
   EXPECT_TRUE(times.last_write.valid);
   EXPECT_EQ(written, times.last_write.ticks);
+  std::unique_ptr<Listing> again = OpenWin32Folder(tree.root_utf8());
+  again->ReadAhead(plan);
+  while (again->Next(&entry, &error_text))
+    EXPECT_EQ(entry.name.ends_with(".log"), entry.early != nullptr) << entry.name;
   // Wine cannot set a creation time on a Unix file system; it still reports
   // one.
   EXPECT_TRUE(times.creation.valid);
