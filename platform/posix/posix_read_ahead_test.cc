@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "platform/posix/posix_listing.h"
-#include "platform/posix/read_ahead.h"
+#include "platform/posix/posix_folder.h"
+#include "platform/read_ahead.h"
 
 namespace {
 
@@ -168,7 +169,7 @@ TEST(WalkPlaceTest, AChainAsDeepAsATreeIsLetGoOfOnAPoolThreadsStack) {
   }
   pthread_attr_t attr;
   ASSERT_EQ(0, pthread_attr_init(&attr));
-  ASSERT_EQ(0, pthread_attr_setstacksize(&attr, ReadAheadPool::kThreadStackBytes));
+  ASSERT_EQ(0, pthread_attr_setstacksize(&attr, PoolThread::kStackBytes));
   pthread_t thread;
   ASSERT_EQ(0, pthread_create(&thread, &attr, [](void* chain) -> void* {
     delete static_cast<std::shared_ptr<WalkPlace>*>(chain);

@@ -14,11 +14,13 @@ if(MINGW)
 endif()
 
 add_library(agesweep_win32 STATIC
+  ${CMAKE_SOURCE_DIR}/platform/read_ahead.cc
   ${AGESWEEP_WIN32_DIR}/main_window.cc
   ${AGESWEEP_WIN32_DIR}/text.cc
   ${AGESWEEP_WIN32_DIR}/win32_listing.cc
   ${AGESWEEP_WIN32_DIR}/win32_log_file.cc
   ${AGESWEEP_WIN32_DIR}/win32_platform.cc
+  ${AGESWEEP_WIN32_DIR}/win32_pool_thread.cc
 )
 # ntdll: NtCreateFile, to open entries relative to their folder's handle.
 target_link_libraries(agesweep_win32 agesweep_core ntdll)

@@ -1,0 +1,283 @@
+// Reading ahead of a walk, for any platform: a pool of threads that lists
+// the folders the walk will enter next and reads the facts of the files it
+// will read, served strictly in the walk's own order. What has not been read
+// yet when the walk gets there, the walk reads itself. A platform supplies
+// only the reading itself (FolderTasks) and a way to start a thread
+// (PoolThread); the order, the budgets and the threads' protocol are here.
+//
+// The protocol, as a whole:
+//
+// - A folder (Folder) is met as an entry of a chunk of its parent, marked by
+//   the plan as one the walk will enter: it is then not open. An open task
+//   opens it, relative to its parent, with every check the walk makes, and
+//   is then "held ahead" (counted in the folders-ahead budget) until the
+//   walk takes it (TakeChild). The top folder is open from the start. An
+//   open folder is listed a chunk at a time by list tasks, one at a time
+//   per folder, each queued by the one before until the folder ends; the
+//   chunks wait in the folder, counted in the bytes-ahead budget, until the
+//   walk takes them (TakeChunk). Each chunk queues an open task for every
+//   folder it holds that the walk will enter and a read task for every
+//   batch of files whose facts the walk will read.
+// - A task is queued (in walk order, the queue's top first), running, or
+//   gone. A task taken from the queue that is no longer pending (its folder
+//   was left, or the walk did the work itself) is dropped; one whose budget
+//   is spent when its turn comes is deferred, and queued again when the
+//   walk gives some of it back. A deferred or queued task holds shared
+//   ownership of what it names, so it stays valid whatever the walk has
+//   done meanwhile; it only finds that it is no longer pending.
+// - The walk waits only for work a thread is running now: what is queued,
+//   deferred or not yet planned, it does itself, in its own thread, so no
+//   budget and no lack of threads can stall it.
+// - Who closes what: the walk leaves (Leave) every folder it took when it is
+//   done with it; the folder is closed then, or by the last thread still
+//   reading in it. A folder opened ahead that the walk never takes is closed
+//   when the last task or chunk naming it is let go of.
+// - Running out of memory in a thread stops every thread; the walk's next
+//   call throws std::bad_alloc, so the walk stops as when its own thread
+//   runs out.
+// - The threads take no signal, and run below the walk's priority.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <queue>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+// Where a folder stands in the walk's order: the steps, (chunk, entry) in
+// each folder on the way, that lead to it from the top folder.
+struct WalkPlace {
+  std::shared_ptr<const WalkPlace> parent;  // null for the top folder
+  uint32_t chunk = 0;                       // in the parent
+  uint32_t slot = 0;                        // entry index in that chunk, + 1
+  uint32_t depth = 0;
+
+  // A chain is as deep as the tree. The last owner of a link lets go of
+  // the links above it one at a time: by recursion, the chain of a deep
+  // folder dropped by a thread of the pool would overrun that thread's
+  // small stack.
+  ~WalkPlace();
+};
+
+// The entries of one or more reads of a folder, in listing order.
+struct Chunk {
+  struct Entry {
+    uint32_t name = 0;    // offset of the NUL-terminated name in `names`
+    uint32_t length = 0;  // of the name
+    int32_t facts = -1;   // a file the walk will read: its slot in `facts`
+    int32_t child = -1;   // a folder it will enter: index in `children`
+    bool is_dir = false;
+  };
+  // The facts of files are read ahead in batches of this many.
+  static constexpr size_t kBatch = 16;
+  enum BatchState : uint8_t { kQueued, kRunning, kDone };
+
+  uint32_t index = 0;  // in its folder
+  std::unique_ptr<char[]> names;
+  std::vector<Entry> entries;
+  std::vector<uint32_t> facts_entry;  // per facts slot, its entry
+  std::vector<EntryFacts> facts;
+  std::unique_ptr<bool[]> facts_read;  // per slot: the facts were read
+  std::unique_ptr<std::atomic<uint8_t>[]> batches;
+  std::vector<std::shared_ptr<struct Folder>> children;
+  size_t bytes = 0;  // held, as the read-ahead budget counts them
+};
+
+// What a platform holds of an open folder: its handle, and whatever else it
+// reads the folder with.
+struct OpenFolder {
+  virtual ~OpenFolder() = default;
+};
+
+// One folder of the walk, open, or to be opened ahead of it. Everything but
+// `open` is guarded by the pool's mutex where there is a pool.
+struct Folder {
+  Folder() = default;
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+  // Lets go of the platform's handle on the folder.
+  void Close() { open.reset(); }
+
+  enum class Work : uint8_t { kNone, kQueued, kRunning };
+  enum class Opened : uint8_t {
+    kNot,     // not yet, or read ahead gave up: the walk opens it itself
+    kYes,     // `open` is set
+    kSkip,    // not to be entered: a link, a mount, gone meanwhile
+    kFailed,  // with `open_error`
+  };
+
+  std::unique_ptr<OpenFolder> open;
+  std::shared_ptr<const WalkPlace> place;
+
+  // Read, not yet taken: a few at most, and none in a folder waiting for
+  // the walk to come back from below it, where a deque's first block
+  // would cost more than the rest of the level.
+  std::vector<std::shared_ptr<Chunk>> chunks;
+  uint32_t chunks_read = 0;
+  int64_t list_error = 0;  // the platform's numbering
+  bool ended = false;      // every entry has been read
+  Work listing = Work::kNone;
+  Work opening = Work::kNone;
+  Opened opened = Opened::kNot;
+  int64_t open_error = 0;  // the platform's numbering
+  bool held_ahead = false;  // opened ahead, not yet taken by the walk
+  bool left = false;        // the walk is done with it: nothing more to read
+  uint32_t users = 0;       // threads reading in it now
+};
+
+// The buffers that listing a folder uses again for every chunk, one set for
+// each thread that lists. Owned by whoever runs the thread, not
+// thread-local: a thread-local's destructor is registered on first use,
+// which takes memory, and where there is none the C library aborts.
+struct ListScratch {
+  virtual ~ListScratch() = default;
+};
+
+// The names and entries of one chunk as a platform gathered them, `is_dir`
+// set, in listing order.
+struct GatheredEntries {
+  std::string_view names;  // each NUL-terminated
+  const std::vector<Chunk::Entry>* entries;
+};
+
+// Makes the `index`th chunk of `folder` of what a platform gathered, at its
+// exact size, and marks in it what `plan` (when there is one) says the walk
+// will enter and read: a Folder with its place for each subfolder, a facts
+// slot for each file.
+std::shared_ptr<Chunk> MakeChunk(const Folder& folder, uint32_t index,
+                                 const ReadAheadPlan* plan,
+                                 GatheredEntries gathered);
+
+// What a platform reads, for the pool and for its own walk.
+struct FolderTasks {
+  virtual ~FolderTasks() = default;
+  virtual std::unique_ptr<ListScratch> MakeScratch() = 0;
+  // Lists the next chunk of the open `folder`, the `index`th, marked by
+  // `plan` (MakeChunk). Sets `*ended` at the end of the folder, and
+  // `*error` when reading it failed. Facts the listing itself gave may be
+  // filled in, their batches marked done.
+  virtual std::shared_ptr<Chunk> List(Folder& folder, uint32_t index,
+                                      const ReadAheadPlan* plan,
+                                      ListScratch& scratch, bool* ended,
+                                      int64_t* error) = 0;
+  // Opens the entry `entry` of `chunk`, a subfolder of the open `parent`,
+  // with every check the walk makes: sets `child->opened`, and
+  // `child->open` or `child->open_error`.
+  virtual void Open(const Folder& parent, const Chunk& chunk, uint32_t entry,
+                    Folder* child) = 0;
+  // Whether `open_error` says only that handles ran out: the walk tries
+  // again itself when it gets there, once those held ahead are given back.
+  virtual bool OutOfHandles(int64_t open_error) = 0;
+  // Reads the facts of the slots [first, end) of `chunk` of `folder` into
+  // `chunk.facts`, setting `chunk.facts_read`.
+  virtual void Read(const Folder& folder, Chunk& chunk, size_t first,
+                    size_t end) = 0;
+};
+
+// A thread of the pool, started with a small stack, taking no signals, and
+// below the starting thread's priority. Each platform has its own.
+class PoolThread {
+ public:
+  // False when no thread could be started.
+  bool Start(void (*body)(void*), void* arg);
+  void Join();
+  static const size_t kStackBytes;
+
+ private:
+  void* native_ = nullptr;
+  uintptr_t id_ = 0;
+};
+
+struct ReadAheadLimits {
+  int threads = 16;
+  size_t folders_ahead = 64;   // held open ahead of the walk
+  size_t bytes_ahead = 4 << 20;  // of listings and facts held ahead of it
+};
+
+class ReadAheadPool {
+ public:
+  // Starts reading ahead of a walk from `top`, open, whose listing has not
+  // been read yet, for `plan`, with the platform's `tasks`.
+  ReadAheadPool(FolderTasks& tasks, const ReadAheadPlan& plan,
+                std::shared_ptr<Folder> top, ReadAheadLimits limits = {});
+  // Stops the threads and waits for them.
+  ~ReadAheadPool();
+  ReadAheadPool(const ReadAheadPool&) = delete;
+  ReadAheadPool& operator=(const ReadAheadPool&) = delete;
+
+  // What the walk calls, in its thread. Each either takes what was read
+  // ahead, waits for it while a thread is reading it, or reads it itself.
+  // All throw std::bad_alloc once a thread of the pool has run out of
+  // memory.
+
+  // The next chunk of `folder`; null at the end of the folder, and on a
+  // failure with `*error` set.
+  std::shared_ptr<Chunk> TakeChunk(const std::shared_ptr<Folder>& folder,
+                                   ListScratch& scratch, int64_t* error);
+  // The facts read ahead for the slot `slot` of `chunk` of `folder`; null
+  // when they could not be read.
+  const EntryFacts* TakeFacts(const Folder& folder, Chunk& chunk,
+                              uint32_t slot);
+  // Opens `child`, the entry `entry` of `chunk` of `parent`, a subfolder
+  // that the walk enters now: false when it is not to be entered, with
+  // `*error` set when it failed.
+  bool TakeChild(const std::shared_ptr<Folder>& parent, const Chunk& chunk,
+                 uint32_t entry, Folder& child, int64_t* error);
+  // The walk is done with `folder`: it is closed now, or by the last thread
+  // still reading in it, rather than when the last task naming it is
+  // dropped, so that what is open stays within the budget.
+  void Leave(Folder& folder);
+
+ private:
+  // One piece of reading ahead, and its place in the walk's order.
+  struct Task {
+    enum Kind : uint8_t { kList, kOpen, kRead } kind = kList;
+    std::shared_ptr<Folder> folder;  // listed, opened in, or read in
+    std::shared_ptr<Folder> child;   // kOpen: the folder opened
+    std::shared_ptr<Chunk> chunk;    // kOpen: its entry's; kRead: the one read
+    uint32_t item = 0;               // kOpen: the entry; kRead: the batch
+    const WalkPlace* place = nullptr;
+    uint32_t order_chunk = 0;
+    uint32_t order_slot = 0;
+  };
+  // Orders the queue so that its top is what the walk will want first.
+  struct Later {
+    bool operator()(const Task& a, const Task& b) const;
+  };
+
+  static void Start(void* pool) noexcept;
+  void Work();
+  void Run(Task& task, ListScratch& scratch, std::unique_lock<std::mutex>& lock);
+  void ReadBatch(const Folder& folder, Chunk& chunk, size_t batch);
+  bool Pending(const Task& task) const;
+  bool OverBudget(const Task& task) const;
+  void Push(Task task);
+  void ReleaseBudget();
+  void List(const std::shared_ptr<Folder>& folder, ListScratch& scratch,
+            std::unique_lock<std::mutex>& lock);
+  void Open(const Task& task, std::unique_lock<std::mutex>& lock);
+  void Publish(const std::shared_ptr<Folder>& folder,
+               std::shared_ptr<Chunk> chunk, int64_t error, bool ended);
+  void ThrowIfOutOfMemory() const;
+
+  FolderTasks& tasks_;
+  const ReadAheadPlan& plan_;
+  const ReadAheadLimits limits_;
+  std::mutex mutex_;
+  std::condition_variable work_;    // workers wait here for tasks
+  std::condition_variable done_;    // the walk waits here for a task
+  std::priority_queue<Task, std::vector<Task>, Later> queue_;
+  std::vector<Task> deferred_;  // over the budget when their turn came
+  size_t workers_ = 0;  // threads that have started taking tasks
+  size_t folders_ahead_ = 0;
+  size_t bytes_ahead_ = 0;
+  bool stopping_ = false;
+  std::atomic<bool> out_of_memory_{false};
+  std::vector<PoolThread> threads_;
+};

@@ -1,0 +1,182 @@
+// The read-ahead pool on a task set of the test's own, an in-memory tree,
+// under limits small enough that every budget is spent again and again.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/read_ahead.h"
+
+namespace {
+
+struct Node {
+  std::string name;
+  bool is_dir = false;
+  std::vector<Node> children;
+};
+
+// A tree as wide as it is deep: folders of `width` entries, a third of them
+// folders, down to `depth`.
+Node MakeTree(int width, int depth, const std::string& name = "top") {
+  Node node{name, true, {}};
+  for (int i = 0; i < width; ++i) {
+    const bool dir = depth > 0 && i % 3 == 0;
+    node.children.push_back(dir ? MakeTree(width, depth - 1, "d" + std::to_string(i))
+                                : Node{"f" + std::to_string(i) + ".log", false, {}});
+  }
+  return node;
+}
+
+struct Counts {
+  std::atomic<int> open{0}, most_open{0}, lists{0}, reads{0};
+};
+
+struct MemFolder final : OpenFolder {
+  MemFolder(const Node& node, Counts& counts) : node(node), counts(counts) {
+    const int now = ++counts.open;
+    int most = counts.most_open;
+    while (now > most && !counts.most_open.compare_exchange_weak(most, now)) {
+    }
+  }
+  ~MemFolder() override { --counts.open; }
+  const Node& node;
+  Counts& counts;
+};
+
+// Chunks of three entries; a file's facts are its entry's index.
+struct MemTasks final : FolderTasks {
+  static constexpr size_t kPerChunk = 3;
+  Counts counts;
+
+  std::unique_ptr<ListScratch> MakeScratch() override {
+    return std::make_unique<ListScratch>();
+  }
+  std::shared_ptr<Chunk> List(Folder& folder, uint32_t index,
+                              const ReadAheadPlan* plan, ListScratch&,
+                              bool* ended, int64_t*) override {
+    ++counts.lists;
+    const Node& node = static_cast<MemFolder&>(*folder.open).node;
+    std::string names;
+    std::vector<Chunk::Entry> entries;
+    for (size_t i = index * kPerChunk;
+         i < std::min(node.children.size(), (index + 1) * kPerChunk); ++i) {
+      const Node& c = node.children[i];
+      Chunk::Entry e;
+      e.name = static_cast<uint32_t>(names.size());
+      e.length = static_cast<uint32_t>(c.name.size());
+      e.is_dir = c.is_dir;
+      names += c.name + '\0';
+      entries.push_back(e);
+    }
+    *ended = (index + 1) * kPerChunk >= node.children.size();
+    return MakeChunk(folder, index, plan, GatheredEntries{names, &entries});
+  }
+  void Open(const Folder& parent, const Chunk& chunk, uint32_t entry,
+            Folder* child) override {
+    const Node& node = static_cast<MemFolder&>(*parent.open).node;
+    const std::string name = chunk.names.get() + chunk.entries[entry].name;
+    for (const Node& c : node.children)
+      if (c.name == name) child->open = std::make_unique<MemFolder>(c, counts);
+    child->opened = Folder::Opened::kYes;
+  }
+  bool OutOfHandles(int64_t) override { return false; }
+  void Read(const Folder&, Chunk& chunk, size_t first, size_t end) override {
+    for (size_t slot = first; slot < end; ++slot) {
+      ++counts.reads;
+      chunk.facts[slot].times.last_write = FileTime{chunk.facts_entry[slot], true};
+      chunk.facts_read[slot] = true;
+    }
+  }
+};
+
+struct Plan final : ReadAheadPlan {
+  bool WillEnter(std::string_view) const override { return true; }
+  bool WillRead(std::string_view) const override { return true; }
+};
+
+// Walks the tree through the pool, depth first; one line per entry.
+std::vector<std::string> Walk(const Node& tree, MemTasks& tasks,
+                              ReadAheadLimits limits) {
+  Plan plan;
+  auto top = std::make_shared<Folder>();
+  top->open = std::make_unique<MemFolder>(tree, tasks.counts);
+  top->opened = Folder::Opened::kYes;
+  top->place = std::make_shared<WalkPlace>();
+  std::vector<std::string> lines;
+  ReadAheadPool pool(tasks, plan, top, limits);
+  std::unique_ptr<ListScratch> scratch = tasks.MakeScratch();
+  struct Level {
+    std::shared_ptr<Folder> folder;
+    std::shared_ptr<Chunk> chunk;
+    size_t pos = 0;
+  };
+  std::vector<Level> stack{{top, nullptr, 0}};
+  while (!stack.empty()) {
+    Level& level = stack.back();
+    if (!level.chunk || level.pos == level.chunk->entries.size()) {
+      int64_t error = 0;
+      level.chunk = pool.TakeChunk(level.folder, *scratch, &error);
+      level.pos = 0;
+      if (!level.chunk) {
+        pool.Leave(*level.folder);
+        stack.pop_back();
+      }
+      continue;
+    }
+    const Chunk::Entry& e = level.chunk->entries[level.pos++];
+    std::string line(stack.size(), ' ');
+    line += level.chunk->names.get() + e.name;
+    if (e.is_dir) {
+      std::shared_ptr<Folder> child = level.chunk->children[e.child];
+      int64_t error = 0;
+      lines.push_back(line);
+      if (pool.TakeChild(level.folder, *level.chunk,
+                         static_cast<uint32_t>(level.pos - 1), *child, &error))
+        stack.push_back(Level{std::move(child), nullptr, 0});
+      continue;
+    }
+    const EntryFacts* facts = pool.TakeFacts(*level.folder, *level.chunk,
+                                             static_cast<uint32_t>(e.facts));
+    lines.push_back(line + " " + (facts ? std::to_string(facts->times.last_write.ticks) : "-"));
+  }
+  return lines;
+}
+
+TEST(ReadAheadPoolTest, TinyLimitsDeferButNeverChangeTheWalkOrRepeatWork) {
+  const Node tree = MakeTree(10, 3);
+  MemTasks alone;
+  const std::vector<std::string> expected = Walk(tree, alone, ReadAheadLimits{0, 0, 0});
+  ASSERT_EQ(10u + 4 * 10 + 16 * 10 + 64 * 10, expected.size());
+  const int folders = 1 + 4 + 16 + 64;
+  struct Row {
+    ReadAheadLimits limits;
+  } rows[] = {
+      {{1, 2, 512}},        // one thread, two folders, less than one chunk
+      {{1, 2, 1 << 20}},    // folders the only bound
+      {{4, 64, 512}},       // bytes the only bound
+      {{16, 1, 1}},         // every budget spent at once
+      {{2, 1000, 1 << 20}}, // nothing deferred
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.limits.threads << " threads, "
+                                    << row.limits.folders_ahead << " folders, "
+                                    << row.limits.bytes_ahead << " bytes");
+    for (int again = 0; again < 5; ++again) {
+      MemTasks tasks;
+      EXPECT_EQ(expected, Walk(tree, tasks, row.limits));
+      // Each chunk is listed once and each batch read once, by whoever got
+      // there first; all is let go of at the end.
+      EXPECT_EQ(alone.counts.lists.load(), tasks.counts.lists.load());
+      EXPECT_EQ(alone.counts.reads.load(), tasks.counts.reads.load());
+      EXPECT_EQ(0, tasks.counts.open.load());
+      // Open at once: the walk's own levels (4) and what is held ahead.
+      EXPECT_LE(tasks.counts.most_open.load(),
+                std::min<int>(folders, 4 + static_cast<int>(row.limits.folders_ahead)));
+    }
+  }
+}
+
+}  // namespace
