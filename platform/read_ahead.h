@@ -65,6 +65,12 @@ struct WalkPlace {
   ~WalkPlace();
 };
 
+// What a platform keeps of a chunk's entries besides what every platform
+// does.
+struct ChunkExtra {
+  virtual ~ChunkExtra() = default;
+};
+
 // The entries of one or more reads of a folder, in listing order.
 struct Chunk {
   struct Entry {
@@ -86,6 +92,7 @@ struct Chunk {
   std::unique_ptr<bool[]> facts_read;  // per slot: the facts were read
   std::unique_ptr<std::atomic<uint8_t>[]> batches;
   std::vector<std::shared_ptr<struct Folder>> children;
+  std::unique_ptr<ChunkExtra> extra;  // the platform's, where it has some
   size_t bytes = 0;  // held, as the read-ahead budget counts them
 };
 

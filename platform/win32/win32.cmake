@@ -14,6 +14,7 @@ if(MINGW)
 endif()
 
 add_library(agesweep_win32 STATIC
+  ${CMAKE_SOURCE_DIR}/platform/chunked_listing.cc
   ${CMAKE_SOURCE_DIR}/platform/read_ahead.cc
   ${AGESWEEP_WIN32_DIR}/main_window.cc
   ${AGESWEEP_WIN32_DIR}/text.cc

@@ -19,7 +19,10 @@
 #include <memory>
 #include <string_view>
 #include <utility>
+#include <vector>
 
+#include "platform/chunked_listing.h"
+#include "platform/read_ahead.h"
 #include "platform/win32/text.h"
 
 namespace {
@@ -69,6 +72,14 @@ FILETIME Filetime(const LARGE_INTEGER& time) {
 uint64_t FileIdOf(const BY_HANDLE_FILE_INFORMATION& info) {
   return (static_cast<uint64_t>(info.nFileIndexHigh) << 32) |
          info.nFileIndexLow;
+}
+
+// Whether an opened entry is the one the listing named, `id` on the walk's
+// volume `volume`. A file system that numbers no files in its listings (an
+// ID of 0) leaves only the other checks.
+bool IsListedEntry(const BY_HANDLE_FILE_INFORMATION& info, DWORD volume,
+                   uint64_t id) {
+  return info.dwVolumeSerialNumber == volume && (id == 0 || FileIdOf(info) == id);
 }
 
 std::string NtErrorText(NTSTATUS status) {
@@ -177,150 +188,185 @@ bool StillTheListedFolder(HANDLE folder, const std::wstring& name,
   }
 }
 
-// Reads an open folder's entries, with their attributes and file IDs, into
-// a buffer of the listing's own.
-class DirectoryReader {
- public:
-  using Record = FILE_ID_BOTH_DIR_INFO;
+// An open folder of the walk, on the volume with serial number `volume`.
+struct Win32Folder final : OpenFolder {
+  Win32Folder(UniqueHandle handle, DWORD volume)
+      : handle(std::move(handle)), volume(volume) {}
+  const UniqueHandle handle;
+  const DWORD volume;  // every folder of the walk is on the top folder's volume
+};
 
-  // The next entry; null at the end of the folder, and on a failure with
-  // `*error` set. The record stays valid until the next call of Next or
-  // Park.
-  const Record* Next(HANDLE folder, DWORD* error) {
-    if (!in_buffer_) {
-      if (capacity_ < kBufferBytes) Allocate(kBufferBytes);
-      if (!GetFileInformationByHandleEx(folder, FileIdBothDirectoryInfo,
-                                        buffer_.get(), kBufferBytes)) {
-        const DWORD e = GetLastError();
-        // A folder with no entries at all (a drive's empty root has not
-        // even "." and "..") answers its first reading with "not found".
-        if (e != ERROR_NO_MORE_FILES && !(e == ERROR_FILE_NOT_FOUND && !read_))
-          *error = e;
-        return nullptr;
-      }
-      read_ = true;
-      in_buffer_ = true;
-      pos_ = 0;
-    }
-    const Record* record = RecordAt(pos_);
-    if (!record) {
-      in_buffer_ = false;
-      *error = ERROR_INVALID_DATA;
-      return nullptr;
-    }
-    if (record->NextEntryOffset == 0)
-      in_buffer_ = false;
-    else
-      pos_ += record->NextEntryOffset;
-    return record;
+const Win32Folder& OpenOf(const Folder& folder) {
+  return static_cast<const Win32Folder&>(*folder.open);
+}
+
+// What a chunk holds of its entries on Windows besides their names: each
+// entry's name as listed, its file ID and its attributes.
+struct Win32Extra final : ChunkExtra {
+  std::wstring names;             // each name as listed, one after the other
+  std::vector<uint32_t> name_at;  // per entry, its name's start; one more at the end
+  std::vector<uint64_t> ids;
+  std::vector<DWORD> attributes;
+
+  std::wstring NameOf(uint32_t entry) const {
+    return names.substr(name_at[entry], name_at[entry + 1] - name_at[entry]);
+  }
+};
+
+const Win32Extra& ExtraOf(const Chunk& chunk) {
+  return static_cast<const Win32Extra&>(*chunk.extra);
+}
+
+// The buffers of one thread that lists folders.
+struct Win32Scratch final : ListScratch {
+  // A buffer of 8-byte words, as much as one call may return from a
+  // network share: the records are aligned to 8 bytes.
+  static constexpr size_t kBufferBytes = 64 * 1024;
+  std::unique_ptr<uint64_t[]> buffer{new uint64_t[kBufferBytes / 8]};
+  std::string names;
+  std::vector<Chunk::Entry> entries;
+  std::vector<FileTimes> times;
+};
+
+// The record at `at` of the `filled` bytes of `bytes`, or null when it does
+// not lie whole in them.
+const FILE_ID_BOTH_DIR_INFO* RecordAt(const char* bytes, size_t filled,
+                                      size_t at) {
+  const size_t header = offsetof(FILE_ID_BOTH_DIR_INFO, FileName);
+  if (at % 8 != 0 || at > filled || filled - at < header) return nullptr;
+  const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes + at);
+  if (record->FileNameLength > filled - at - header) return nullptr;
+  return record;
+}
+
+// The Windows tasks: each folder listed a buffer of records at a time by
+// its handle, with the records' times as the facts of its files, and each
+// subfolder opened relative to its parent's handle and checked to be the
+// entry listed.
+struct Win32FolderTasks final : FolderTasks {
+  std::unique_ptr<ListScratch> MakeScratch() override {
+    return std::make_unique<Win32Scratch>();
   }
 
-  // Called while the walk goes down into a subfolder and this folder waits:
-  // the records not yet read move to a buffer of their own size, so a deep
-  // tree holds a few bytes per waiting folder instead of a whole buffer.
-  void Park() {
-    if (capacity_ < kBufferBytes) return;  // already small
-    size_t end = pos_;
-    if (in_buffer_) {
-      for (size_t at = pos_;;) {
-        const Record* record = RecordAt(at);
-        if (!record) return;  // keep the buffer: Next reports the damage
-        end = at + offsetof(Record, FileName) + record->FileNameLength;
+  std::shared_ptr<Chunk> List(Folder& folder, uint32_t index,
+                              const ReadAheadPlan* plan,
+                              ListScratch& list_scratch, bool* ended,
+                              int64_t* error) override {
+    auto& scratch = static_cast<Win32Scratch&>(list_scratch);
+    const Win32Folder& open = OpenOf(folder);
+    auto extra = std::make_unique<Win32Extra>();
+    scratch.names.clear();
+    scratch.entries.clear();
+    scratch.times.clear();
+    extra->name_at.push_back(0);
+    if (!GetFileInformationByHandleEx(open.handle.get(), FileIdBothDirectoryInfo,
+                                      scratch.buffer.get(),
+                                      Win32Scratch::kBufferBytes)) {
+      const DWORD e = GetLastError();
+      // A folder with no entries at all (a drive's empty root has not even
+      // "." and "..") answers its first reading with "not found".
+      if (e != ERROR_NO_MORE_FILES && !(e == ERROR_FILE_NOT_FOUND && index == 0))
+        *error = e;
+      *ended = true;
+    } else {
+      const char* bytes = reinterpret_cast<const char*>(scratch.buffer.get());
+      for (size_t at = 0;;) {
+        const FILE_ID_BOTH_DIR_INFO* record =
+            RecordAt(bytes, Win32Scratch::kBufferBytes, at);
+        if (!record) {
+          *error = ERROR_INVALID_DATA;
+          *ended = true;
+          break;
+        }
+        const std::wstring_view name(record->FileName,
+                                     record->FileNameLength / sizeof(wchar_t));
+        const std::string utf8 = ToUtf8(name);
+        Chunk::Entry e;
+        e.name = static_cast<uint32_t>(scratch.names.size());
+        e.length = static_cast<uint32_t>(utf8.size());
+        e.is_dir = (record->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        scratch.names += utf8;
+        scratch.names += '\0';
+        scratch.entries.push_back(e);
+        scratch.times.push_back(
+            FileTimes{FromFiletime(Filetime(record->CreationTime)),
+                      FromFiletime(Filetime(record->LastWriteTime))});
+        extra->names += name;
+        extra->name_at.push_back(static_cast<uint32_t>(extra->names.size()));
+        extra->ids.push_back(static_cast<uint64_t>(record->FileId.QuadPart));
+        extra->attributes.push_back(record->FileAttributes);
         if (record->NextEntryOffset == 0) break;
         at += record->NextEntryOffset;
       }
     }
-    const size_t rest = end - pos_;
-    std::unique_ptr<uint64_t[]> parked = Words(rest);
-    std::memcpy(parked.get(), Bytes() + pos_, rest);
-    buffer_ = std::move(parked);
-    capacity_ = rest;
-    pos_ = 0;
-  }
-
- private:
-  // As much as one call may return from a network share.
-  static constexpr size_t kBufferBytes = 64 * 1024;
-
-  // A buffer of 8-byte words: the records are aligned to 8 bytes.
-  static std::unique_ptr<uint64_t[]> Words(size_t bytes) {
-    return std::unique_ptr<uint64_t[]>(new uint64_t[(bytes + 7) / 8 + 1]);
-  }
-  void Allocate(size_t bytes) {
-    buffer_ = Words(bytes);
-    capacity_ = bytes;
-  }
-  const char* Bytes() const {
-    return reinterpret_cast<const char*>(buffer_.get());
-  }
-
-  // The record at `at`, or null when it does not lie whole in the buffer.
-  const Record* RecordAt(size_t at) const {
-    const size_t header = offsetof(Record, FileName);
-    if (at % 8 != 0 || at > capacity_ || capacity_ - at < header)
-      return nullptr;
-    const Record* record = reinterpret_cast<const Record*>(Bytes() + at);
-    if (record->FileNameLength > capacity_ - at - header) return nullptr;
-    return record;
-  }
-
-  std::unique_ptr<uint64_t[]> buffer_ = Words(kBufferBytes);
-  size_t capacity_ = kBufferBytes;
-  size_t pos_ = 0;          // the next record's offset, while in_buffer_
-  bool in_buffer_ = false;  // records remain in the buffer
-  bool read_ = false;       // the folder has been read from at least once
-};
-
-class Win32Listing final : public Listing {
- public:
-  // `folder`, an open folder on the volume with serial number `volume`.
-  Win32Listing(UniqueHandle folder, DWORD volume)
-      : folder_(std::move(folder)), volume_(volume) {}
-
-  bool Next(DirEntry* entry, std::string* error_text) override {
-    DWORD error = 0;
-    const DirectoryReader::Record* record = reader_.Next(folder_.get(), &error);
-    if (!record) {
-      if (error != 0) *error_text = SystemErrorText(error);
-      return false;
-    }
-    // Copies of the listing's own: the reader's buffer may shrink while the
-    // walk is below this folder.
-    name_wide_.assign(record->FileName,
-                      record->FileNameLength / sizeof(wchar_t));
-    file_id_ = static_cast<uint64_t>(record->FileId.QuadPart);
-    attributes_ = record->FileAttributes;
-    name_ = ToUtf8(name_wide_);
-    entry->name = name_;
-    entry->is_dir = (attributes_ & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    // The record carries the file's times: a file they show not due is
+    std::shared_ptr<Chunk> chunk =
+        MakeChunk(folder, index, plan, GatheredEntries{scratch.names, &scratch.entries});
+    // The records carry the files' times: a file they show not due is
     // passed over without being opened, which on a share saves a round
     // trip or three per file. They may lag behind a file held open for
     // writing, so a file they show due is read again from the entry.
-    entry->early = nullptr;
-    if (plan_ && !entry->is_dir && plan_->WillRead(entry->name)) {
-      early_.times.creation = FromFiletime(Filetime(record->CreationTime));
-      early_.times.last_write = FromFiletime(Filetime(record->LastWriteTime));
-      early_.identity = FileIdentity{
-          volume_, file_id_,
-          attributes_ & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)};
-      entry->early = &early_;
+    for (size_t slot = 0; slot < chunk->facts_entry.size(); ++slot) {
+      const uint32_t entry = chunk->facts_entry[slot];
+      chunk->facts[slot].times = scratch.times[entry];
+      chunk->facts[slot].identity = FileIdentity{
+          open.volume, extra->ids[entry],
+          extra->attributes[entry] &
+              (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)};
+      chunk->facts_read[slot] = true;
     }
-    return true;
+    for (size_t b = 0; b * Chunk::kBatch < chunk->facts_entry.size(); ++b)
+      chunk->batches[b] = Chunk::kDone;
+    chunk->bytes += extra->names.size() * sizeof(wchar_t) +
+                    extra->name_at.size() * sizeof(uint32_t) +
+                    extra->ids.size() * (sizeof(uint64_t) + sizeof(DWORD));
+    chunk->extra = std::move(extra);
+    return chunk;
   }
 
-  std::unique_ptr<Listing> OpenCurrentFolder(std::string* error_text) override {
+  void Open(const Folder& parent, const Chunk& chunk, uint32_t entry,
+            Folder* child) override {
+    DWORD error = ERROR_SUCCESS;
+    UniqueHandle sub = OpenSubfolder(parent, chunk, entry, &error);
+    if (sub.get()) {
+      child->open = std::make_unique<Win32Folder>(std::move(sub), OpenOf(parent).volume);
+      child->opened = Folder::Opened::kYes;
+    } else if (error != ERROR_SUCCESS) {
+      child->opened = Folder::Opened::kFailed;
+      child->open_error = error;
+    } else {
+      child->opened = Folder::Opened::kSkip;
+    }
+  }
+
+  bool OutOfHandles(int64_t open_error) override {
+    return open_error == ERROR_TOO_MANY_OPEN_FILES ||
+           open_error == ERROR_NO_SYSTEM_RESOURCES;
+  }
+
+  // Every file's facts came with its listing.
+  void Read(const Folder&, Chunk&, size_t, size_t) override {}
+
+ private:
+  // The entry `entry` of `chunk`, a subfolder of `parent`, opened for
+  // listing; no handle, with `*error` left alone, when it is not to be
+  // entered at all: a link, a volume mounted there, or a folder that has
+  // gone meanwhile.
+  static UniqueHandle OpenSubfolder(const Folder& parent, const Chunk& chunk,
+                                    uint32_t entry, DWORD* error) {
+    const Win32Extra& extra = ExtraOf(chunk);
+    const Win32Folder& folder = OpenOf(parent);
+    const std::wstring name = extra.NameOf(entry);
     // A symbolic link, junction or mounted volume is counted as a folder
     // but never entered: it could lead out of the tree or round in a cycle.
-    if (attributes_ & FILE_ATTRIBUTE_REPARSE_POINT) return nullptr;
-    if (name_wide_ == L"." || name_wide_ == L"..") return nullptr;
-    if (!StillTheListedFolder(folder_.get(), name_wide_, file_id_))
-      return nullptr;
+    if (extra.attributes[entry] & FILE_ATTRIBUTE_REPARSE_POINT) return {};
+    if (name == L"." || name == L"..") return {};
+    if (!StillTheListedFolder(folder.handle.get(), name, extra.ids[entry]))
+      return {};
     // Not shared for deletion: while the walk is in it, the folder cannot
     // be renamed, so the paths the log shows stay true.
     UniqueHandle sub;
     const NTSTATUS status = OpenInFolder(
-        folder_.get(), name_wide_, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+        folder.handle.get(), name, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
         FILE_SHARE_READ | FILE_SHARE_WRITE,
         FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT, &sub);
     if (status < 0) {
@@ -328,28 +374,37 @@ class Win32Listing final : public Listing {
       if (status != kStatusObjectNameNotFound &&
           status != kStatusObjectPathNotFound &&
           status != kStatusNotADirectory && status != kStatusDeletePending)
-        *error_text = NtErrorText(status);
-      return nullptr;
+        *error = RtlNtStatusToDosError(status);
+      return {};
     }
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(sub.get(), &info)) {
-      *error_text = SystemErrorText(GetLastError());
-      return nullptr;
+      *error = GetLastError();
+      return {};
     }
     // What was opened must be the folder that was listed: a link or
     // junction put in its place is opened as itself and shows as a reparse
     // point, another folder moved there has another ID.
     if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        !IsListedEntry(info))
-      return nullptr;
-    auto listing = std::make_unique<Win32Listing>(std::move(sub), volume_);
-    listing->plan_ = plan_;
-    reader_.Park();
-    return listing;
+        !IsListedEntry(info, folder.volume, extra.ids[entry]))
+      return {};
+    return sub;
   }
+};
 
-  void ReadAhead(const ReadAheadPlan& plan) override { plan_ = &plan; }
+Win32FolderTasks& Tasks() {
+  static Win32FolderTasks tasks;
+  return tasks;
+}
+
+class Win32Listing final : public ChunkedListing {
+ public:
+  Win32Listing(std::shared_ptr<Folder> folder,
+               std::shared_ptr<ListScratch> scratch,
+               std::shared_ptr<ReadAheadPool> pool)
+      : ChunkedListing(Tasks(), std::move(folder), std::move(scratch),
+                       std::move(pool)) {}
 
   // A drive's root is a place a sweep may start: a scratch drive.
   TopFolderVerdict JudgeAsTopFolder() override {
@@ -362,7 +417,7 @@ class Win32Listing final : public Listing {
   bool ReadCurrent(EntryFacts* facts, std::string* error_text) override {
     UniqueHandle file;
     const NTSTATUS status = OpenInFolder(
-        folder_.get(), name_wide_, FILE_READ_ATTRIBUTES,
+        handle(), Name(), FILE_READ_ATTRIBUTES,
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         FILE_OPEN_FOR_BACKUP_INTENT, &file);
     if (status < 0) {
@@ -396,6 +451,20 @@ class Win32Listing final : public Listing {
   }
 
  private:
+  std::unique_ptr<Listing> MakeChild(
+      std::shared_ptr<Folder> child, std::shared_ptr<ListScratch> scratch,
+      std::shared_ptr<ReadAheadPool> pool) override {
+    return std::make_unique<Win32Listing>(std::move(child), std::move(scratch),
+                                          std::move(pool));
+  }
+  ReadAheadLimits Limits() override { return ReadAheadLimits{}; }
+  std::string ErrorText(int64_t error) override {
+    return SystemErrorText(static_cast<DWORD>(error));
+  }
+
+  HANDLE handle() const { return OpenOf(folder()).handle.get(); }
+  std::wstring Name() const { return ExtraOf(chunk()).NameOf(current()); }
+
   // Deletes the current entry through a handle of its own; on failure sets
   // `*error`, and `*changed` when it is no longer the entry listed.
   bool Remove(DWORD* error, const char** changed) {
@@ -403,7 +472,7 @@ class Win32Listing final : public Listing {
     // that nobody can rename the file between the check and its deletion.
     UniqueHandle file;
     const NTSTATUS status = OpenInFolder(
-        folder_.get(), name_wide_, DELETE | FILE_READ_ATTRIBUTES,
+        handle(), Name(), DELETE | FILE_READ_ATTRIBUTES,
         FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_NON_DIRECTORY_FILE, &file);
     BY_HANDLE_FILE_INFORMATION info;
     if (status == kStatusFileIsADirectory) {
@@ -419,7 +488,8 @@ class Win32Listing final : public Listing {
       *error = GetLastError();
       return false;
     }
-    if (!IsListedEntry(info)) {
+    if (!IsListedEntry(info, OpenOf(folder()).volume,
+                       ExtraOf(chunk()).ids[current()])) {
       *error = ERROR_FILE_NOT_FOUND;
       *changed = kFileChanged;
       return false;
@@ -444,27 +514,6 @@ class Win32Listing final : public Listing {
     }
     return true;  // the file goes when its handle closes
   }
-
-  // Whether an opened entry is the one the listing named: the same file on
-  // the walk's volume. A file system that numbers no files in its listings
-  // (an ID of 0) leaves only the other checks.
-  bool IsListedEntry(const BY_HANDLE_FILE_INFORMATION& info) const {
-    return info.dwVolumeSerialNumber == volume_ &&
-           (file_id_ == 0 || FileIdOf(info) == file_id_);
-  }
-
-  UniqueHandle folder_;
-  DWORD volume_;  // every folder of the walk is on the top folder's volume
-  DirectoryReader reader_;
-  // The current entry, as listed.
-  std::wstring name_wide_;
-  std::string name_;
-  uint64_t file_id_ = 0;
-  DWORD attributes_ = 0;
-  // What the walk will read, so that the listing's times are handed on for
-  // those files; null when the walk did not say.
-  const ReadAheadPlan* plan_ = nullptr;
-  EntryFacts early_;
 };
 
 bool StartsWith(const std::wstring& s, const wchar_t* prefix) {
@@ -531,6 +580,11 @@ std::unique_ptr<Listing> OpenWin32Folder(const std::string& path,
     if (error_text) *error_text = SystemErrorText(error);
     return nullptr;
   }
-  return std::make_unique<Win32Listing>(std::move(top),
-                                        info.dwVolumeSerialNumber);
+  auto opened_top = std::make_shared<Folder>();
+  opened_top->open =
+      std::make_unique<Win32Folder>(std::move(top), info.dwVolumeSerialNumber);
+  opened_top->opened = Folder::Opened::kYes;
+  std::shared_ptr<ListScratch> scratch = Tasks().MakeScratch();
+  return std::make_unique<Win32Listing>(std::move(opened_top),
+                                        std::move(scratch), nullptr);
 }

@@ -550,6 +550,66 @@ TEST(Win32Listing, ALargeFolderIsListedWholeAroundItsSubfolders) {
   EXPECT_EQ(expected, seen);
 }
 
+// Walks `top` depth first as the sweep does, through the Listing interface
+// only, entering every folder not starting with a dot and reading every
+// *.log: one line per entry, a file read with the times it is judged by
+// first (those of the listing when read ahead, the entry's own otherwise).
+std::vector<std::string> WalkLines(const std::string& top, bool read_ahead) {
+  struct : ReadAheadPlan {
+    bool WillEnter(std::string_view name) const override { return name[0] != '.'; }
+    bool WillRead(std::string_view name) const override {
+      return name.ends_with(".log");
+    }
+  } plan;
+  std::vector<std::string> lines;
+  std::vector<std::pair<std::unique_ptr<Listing>, std::string>> stack;
+  stack.emplace_back(OpenWin32Folder(top), "");
+  if (read_ahead) stack.back().first->ReadAhead(plan);
+  DirEntry entry;
+  std::string error_text;
+  while (!stack.empty()) {
+    Listing& listing = *stack.back().first;
+    if (!listing.Next(&entry, &error_text)) {
+      EXPECT_EQ("", error_text);
+      stack.pop_back();
+      continue;
+    }
+    std::string line = stack.back().second + std::string(entry.name);
+    if (entry.is_dir && plan.WillEnter(entry.name)) {
+      if (auto sub = listing.OpenCurrentFolder(&error_text))
+        stack.emplace_back(std::move(sub), line + "\\");
+    } else if (!entry.is_dir && plan.WillRead(entry.name)) {
+      EntryFacts own;
+      EXPECT_TRUE(listing.ReadCurrent(&own, &error_text)) << line;
+      EXPECT_EQ(read_ahead, entry.early != nullptr) << line;
+      line += " " + std::to_string((entry.early ? *entry.early : own).times.last_write.ticks);
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST(Win32Listing, ReadAheadTheWalkMeetsWhatItWouldMeetAloneInItsOwnOrder) {
+  // Wider than the folders held ahead, a folder of several readings, and
+  // links and dot folders, which are never entered.
+  TempTree tree;
+  for (int d = 0; d < 70; ++d) {
+    const std::wstring folder = L"d" + std::to_wstring(d);
+    tree.Folder(folder);
+    tree.Folder(folder + L"\\deeper");
+    tree.File(folder + L"\\deeper\\bottom.log");
+    for (int f = 0; f < 6; ++f)
+      tree.File(folder + L"\\" + std::to_wstring(f) + (f % 3 ? L".log" : L".txt"));
+  }
+  tree.Folder(L".hidden");
+  tree.File(L".hidden\\never.log");
+  for (int f = 0; f < 1500; ++f)
+    tree.File(L"wide-folder-entry-" + std::to_wstring(f) + L".log");
+  const std::vector<std::string> alone = WalkLines(tree.root_utf8(), false);
+  ASSERT_GT(alone.size(), 1500u + 70 * 9);
+  EXPECT_EQ(alone, WalkLines(tree.root_utf8(), true));
+}
+
 TEST(Win32Listing, ExtendedLengthForms) {
   EXPECT_EQ(L"\\\\?\\C:\\x\\", ExtendedLengthPath(L"C:\\x\\"));
   EXPECT_EQ(L"\\\\?\\UNC\\srv\\share\\x\\",
