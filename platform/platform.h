@@ -199,3 +199,11 @@ struct Platform {
   // 0. Once set it stays set.
   virtual int InterruptSignal() = 0;
 };
+
+// The path followed by `separator` (the platform's Separator()) unless it
+// already ends in it: a folder text as OpenFolder takes it, or one a file
+// name can be appended to.
+inline std::string AddBackslash(std::string path, char separator) {
+  if (path.empty() || path.back() != separator) path += separator;
+  return path;
+}
