@@ -162,6 +162,11 @@ struct Platform {
   virtual std::string ProgramFolder() = 0;
   // The folder separator: '\\' on Windows, '/' on POSIX.
   virtual char Separator() = 0;
+  // Whether every word of the command line counts. POSIX users type --help
+  // and --version by habit, so there those are read too, and a word the
+  // switch loop does not use refuses the run (true). On Windows such words
+  // are ignored, as the program always did (false).
+  virtual bool EveryWordCounts() = 0;
 
   // Clock and locale.
   virtual CivilTime Now() = 0;
