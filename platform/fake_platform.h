@@ -76,6 +76,7 @@ struct FakePlatform : Platform {
   std::string GetEnv(const std::string& name) override;
   std::string ProgramFolder() override { return program_folder; }
   char Separator() override { return separator; }
+  bool EveryWordCounts() override { return every_word_counts; }
   CivilTime Now() override;
   double MonotonicSeconds() override;
   bool ToLocal(FileTime time, CivilTime* local) override;
@@ -99,6 +100,9 @@ struct FakePlatform : Platform {
   std::map<std::string, std::string> env;
   std::string program_folder = "/opt/agesweep";
   char separator = '/';
+  // As on POSIX, whose separator is the default; a test of the Windows
+  // reading of the command line sets it false with the separator.
+  bool every_word_counts = true;
   CivilTime now{2026, 12, 7, 6, 48, 36};
   int utc_offset_minutes = 0;  // local time = UTC + offset
   LocaleInfo locale;

@@ -162,6 +162,11 @@ struct Platform {
   virtual std::string ProgramFolder() = 0;
   // The folder separator: '\\' on Windows, '/' on POSIX.
   virtual char Separator() = 0;
+  // Whether every word of the command line counts. POSIX users type --help
+  // and --version by habit, so there those are read too, and a word the
+  // switch loop does not use refuses the run (true). On Windows such words
+  // are ignored, as the program always did (false).
+  virtual bool EveryWordCounts() = 0;
 
   // Clock and locale.
   virtual CivilTime Now() = 0;
@@ -199,3 +204,11 @@ struct Platform {
   // 0. Once set it stays set.
   virtual int InterruptSignal() = 0;
 };
+
+// The path followed by `separator` (the platform's Separator()) unless it
+// already ends in it: a folder text as OpenFolder takes it, or one a file
+// name can be appended to.
+inline std::string AddBackslash(std::string path, char separator) {
+  if (path.empty() || path.back() != separator) path += separator;
+  return path;
+}

@@ -1,5 +1,6 @@
 #include "run/command_line.h"
 
+#include "platform/platform.h"
 #include "run/run_log.h"
 #include "sweep/intervals.h"
 
@@ -321,9 +322,4 @@ std::optional<SweepSettings> SettleSettings(const SwitchLoopResult& loop,
   sweep.time_frame = time_frame;
   sweep.dry_run = settings.DryRun;
   return sweep;
-}
-
-std::string AddBackslash(std::string path, char separator) {
-  if (path.empty() || path.back() != separator) path += separator;
-  return path;
 }

@@ -82,8 +82,5 @@ std::optional<SweepSettings> SettleSettings(const SwitchLoopResult& loop,
 // range.
 std::optional<int> ParseTimeFrame(std::string_view word);
 
-// The path followed by `separator` unless it already ends in it.
-std::string AddBackslash(std::string path, char separator);
-
 extern const char kWildcardSyntaxError[];
 extern const char kRetiredSwitchText[];

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/platform.h"
 #include "run/run_log.h"
 
 namespace {
@@ -242,15 +243,4 @@ TEST(SettleSettings, TheSweepGetsTypedValuesAndTheSeparator) {
   EXPECT_FALSE(sweep->use_modified_time);
   EXPECT_TRUE(sweep->include_subdirs);
   EXPECT_TRUE(sweep->quiet_mode);
-}
-
-TEST(AddBackslash, AppendsThePlatformSeparatorOnce) {
-  EXPECT_EQ("/tmp/x/", AddBackslash("/tmp/x", '/'));
-  EXPECT_EQ("/tmp/x/", AddBackslash("/tmp/x/", '/'));
-  EXPECT_EQ("/", AddBackslash("/", '/'));
-  EXPECT_EQ("/", AddBackslash("", '/'));
-  EXPECT_EQ("c:\\temp\\", AddBackslash("c:\\temp", '\\'));
-  EXPECT_EQ("c:\\temp\\", AddBackslash("c:\\temp\\", '\\'));
-  EXPECT_EQ("c:/temp/\\", AddBackslash("c:/temp/", '\\'));
-  EXPECT_EQ("\\", AddBackslash("", '\\'));
 }

@@ -176,9 +176,9 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
   const std::vector<std::string> words = GetCommandLine(argument_text);
   RunSettings settings;
   window.outer_height_twips = kLoadedHeightTwips;
-  // POSIX users type --help and --version by habit, and there every word
-  // counts; on Windows they stay ordinary words, ignored as others are.
-  const bool posix_words = platform.Separator() == '/';
+  // Where every word counts, --help and --version are read as well and a
+  // word the loop does not use refuses the run (Platform::EveryWordCounts).
+  const bool posix_words = platform.EveryWordCounts();
   SwitchLoopResult loop = RunSwitchLoop(words, posix_words, &settings, &log);
   if (loop.version) {
     platform.Print(std::string("agesweep ") + kVersion + "\n");

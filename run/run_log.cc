@@ -5,7 +5,6 @@
 
 #include "agesweep_default_log.h"
 #include "platform/platform.h"
-#include "run/command_line.h"
 
 const char kCrLf[] = "\r\n";
 const char kLogTitle[] = "Quillfen Utilities Age Sweeper (agesweep.exe)";

@@ -258,6 +258,7 @@ TEST(RunTroubles, EachIsSaidAndTold) {
 
 TEST_F(RunTest, WildcardSyntaxErrorStillSweepsOnWindowsOnly) {
   platform.separator = '\\';
+  platform.every_word_counts = false;
   platform.env["AGESWEEP_LOG"] = kLogPath;
   platform.AddFile("\\data\\a.txt", FakeFileTime(2000, 1, 1));
   platform.AddFile("\\data\\b.doc", FakeFileTime(2000, 1, 1));
@@ -302,6 +303,7 @@ TEST(EveryWordCounts, UnknownWordsRefuseTheRunWithAHint) {
     for (const char separator : {'/', '\\'}) {
       FakePlatform p;
       p.separator = separator;
+      p.every_word_counts = separator == '/';
       p.AddFile(separator == '/' ? "/data/old.o" : "\\data\\old.o",
                 FakeFileTime(2000, 1, 1));
       p.env["TEMP"] = separator == '/' ? "/data" : "\\data";

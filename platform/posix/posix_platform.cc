@@ -193,6 +193,7 @@ class PosixPlatform : public Platform {
   }
 
   char Separator() override { return '/'; }
+  bool EveryWordCounts() override { return true; }
 
   // Read for every matching file; the clock is read each time, the
   // conversion only when the second has changed.

@@ -26,8 +26,10 @@ add_library(agesweep_win32 STATIC
 # ntdll: NtCreateFile, to open entries relative to their folder's handle.
 target_link_libraries(agesweep_win32 agesweep_core ntdll)
 
+# The entry point is in app/ with the POSIX one, as it uses the run above
+# this layer; the resources it is built with stay here.
 add_executable(agesweep WIN32
-  ${AGESWEEP_WIN32_DIR}/main_win32.cc
+  ${CMAKE_SOURCE_DIR}/app/main_win32.cc
   ${AGESWEEP_WIN32_DIR}/agesweep.rc
 )
 set_source_files_properties(${AGESWEEP_WIN32_DIR}/agesweep.rc PROPERTIES
@@ -68,10 +70,13 @@ if(AGESWEEP_TESTS)
     endforeach()
   endif()
 
-  # Windows-only unit tests: the platform layer and the native window.
+  # Windows-only unit tests: the platform layer, the native window, and the
+  # run's totals beside the system's own formatting (kept with the run, as
+  # this layer does not include the run).
   add_executable(agesweep_win32_tests
     ${AGESWEEP_WIN32_DIR}/tests/win32_platform_test.cc
     ${AGESWEEP_WIN32_DIR}/tests/main_window_test.cc
+    ${CMAKE_SOURCE_DIR}/run/totals_win32_test.cc
   )
   target_link_libraries(agesweep_win32_tests agesweep_win32 agesweep_core
                         GTest::gtest GTest::gtest_main shlwapi)

@@ -89,6 +89,7 @@ class Win32Platform final : public Platform {
   }
 
   char Separator() override { return '\\'; }
+  bool EveryWordCounts() override { return false; }
 
   CivilTime Now() override {
     SYSTEMTIME st;
