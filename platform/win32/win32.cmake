@@ -76,6 +76,7 @@ if(AGESWEEP_TESTS)
   add_executable(agesweep_win32_tests
     ${AGESWEEP_WIN32_DIR}/tests/win32_platform_test.cc
     ${AGESWEEP_WIN32_DIR}/tests/main_window_test.cc
+    ${CMAKE_SOURCE_DIR}/platform/read_ahead_test.cc
     ${CMAKE_SOURCE_DIR}/run/totals_win32_test.cc
   )
   target_link_libraries(agesweep_win32_tests agesweep_win32 agesweep_core
