@@ -25,6 +25,19 @@
 // (EROFS). A request that is served waits before it reaches
 // BACKING; closing a folder or a file does not wait, as the kernel sends
 // those without waiting for an answer.
+//
+// Every request is counted by operation, and when the file system is
+// unmounted the counts go to stderr, one line per operation that was asked
+// for at least once, in this table's order, then the sum:
+//
+//   slowfs requests: getattr 10542
+//   slowfs requests: total 21337
+//
+// libfuse serves the kernel's look-up of a name through getattr, so there
+// a stat through the kernel counts twice (look-up, then attributes). What
+// the program does not serve (extended attributes, flush, fsync) is counted
+// too and answered "not supported", as libfuse answers it anyway; the kernel
+// stops asking for those after the first such answer.
 #define FUSE_USE_VERSION 31
 
 #include <dirent.h>
@@ -38,6 +51,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -56,6 +71,44 @@ struct Settings {
 
 Settings settings;
 int backing_fd = -1;  // every path is resolved below this folder
+
+// The requests counted, in the order they are printed.
+enum Request {
+  kGetAttr, kAccess, kReadLink, kOpenDir, kReadDir, kReleaseDir, kOpen,
+  kRead, kRelease, kStatFs, kUnlink, kMknod, kMkdir, kRmdir, kSymlink,
+  kRename, kLink, kChmod, kChown, kTruncate, kCreate, kUtimens, kFlush,
+  kFsync, kFsyncDir, kGetXattr, kListXattr, kSetXattr, kRemoveXattr,
+  kRequestKinds
+};
+
+constexpr const char* kRequestNames[kRequestKinds] = {
+    "getattr", "access", "readlink", "opendir", "readdir", "releasedir",
+    "open", "read", "release", "statfs", "unlink", "mknod", "mkdir", "rmdir",
+    "symlink", "rename", "link", "chmod", "chown", "truncate", "create",
+    "utimens", "flush", "fsync", "fsyncdir", "getxattr", "listxattr",
+    "setxattr", "removexattr"};
+
+// Up to --threads requests are served at once; only the sums are read, at
+// the end, so the increments need no order among themselves.
+std::atomic<uint64_t> requests[kRequestKinds];
+
+void Count(Request kind) {
+  requests[kind].fetch_add(1, std::memory_order_relaxed);
+}
+
+// Called by libfuse once the loop has ended, after the last request.
+void PrintRequests(void*) {
+  uint64_t total = 0;
+  for (int kind = 0; kind < kRequestKinds; ++kind) {
+    const uint64_t n = requests[kind].load(std::memory_order_relaxed);
+    if (n == 0) continue;
+    total += n;
+    std::fprintf(stderr, "slowfs requests: %s %" PRIu64 "\n",
+                 kRequestNames[kind], n);
+  }
+  std::fprintf(stderr, "slowfs requests: total %" PRIu64 "\n", total);
+  std::fflush(stderr);
+}
 
 [[noreturn]] void Refuse(const std::string& what) {
   std::fprintf(stderr, "agesweep_slowfs: %s (try --help)\n", what.c_str());
@@ -149,6 +202,7 @@ void* Init(fuse_conn_info* conn, fuse_config* cfg) {
 }
 
 int GetAttr(const char* path, struct stat* st, fuse_file_info* fi) {
+  Count(kGetAttr);
   RoundTrip();
   const int result = fi != nullptr
                          ? fstat(static_cast<int>(fi->fh), st)
@@ -158,6 +212,7 @@ int GetAttr(const char* path, struct stat* st, fuse_file_info* fi) {
 }
 
 int Access(const char* path, int mask) {
+  Count(kAccess);
   RoundTrip();
   return faccessat(backing_fd, Relative(path), mask, AT_SYMLINK_NOFOLLOW) == 0
              ? 0
@@ -165,6 +220,7 @@ int Access(const char* path, int mask) {
 }
 
 int ReadLink(const char* path, char* buf, size_t size) {
+  Count(kReadLink);
   RoundTrip();
   if (size == 0) return -EINVAL;
   const ssize_t n = readlinkat(backing_fd, Relative(path), buf, size - 1);
@@ -179,6 +235,7 @@ struct Folder {
 };
 
 int OpenDir(const char* path, fuse_file_info* fi) {
+  Count(kOpenDir);
   RoundTrip();
   const int fd = openat(backing_fd, Relative(path),
                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -197,6 +254,7 @@ int OpenDir(const char* path, fuse_file_info* fi) {
 // sends a listing in pieces.
 int ReadDir(const char*, void* buf, fuse_fill_dir_t fill, off_t offset,
             fuse_file_info* fi, fuse_readdir_flags) {
+  Count(kReadDir);
   RoundTrip();
   auto* folder = reinterpret_cast<Folder*>(fi->fh);
   if (offset != folder->offset) {
@@ -221,6 +279,7 @@ int ReadDir(const char*, void* buf, fuse_fill_dir_t fill, off_t offset,
 }
 
 int ReleaseDir(const char*, fuse_file_info* fi) {
+  Count(kReleaseDir);
   auto* folder = reinterpret_cast<Folder*>(fi->fh);
   closedir(folder->dir);
   delete folder;
@@ -228,6 +287,7 @@ int ReleaseDir(const char*, fuse_file_info* fi) {
 }
 
 int Open(const char* path, fuse_file_info* fi) {
+  Count(kOpen);
   RoundTrip();
   if ((fi->flags & O_ACCMODE) != O_RDONLY) return -EROFS;
   const int fd =
@@ -239,22 +299,26 @@ int Open(const char* path, fuse_file_info* fi) {
 
 int Read(const char*, char* buf, size_t size, off_t offset,
          fuse_file_info* fi) {
+  Count(kRead);
   RoundTrip();
   const ssize_t n = pread(static_cast<int>(fi->fh), buf, size, offset);
   return n >= 0 ? static_cast<int>(n) : -errno;
 }
 
 int Release(const char*, fuse_file_info* fi) {
+  Count(kRelease);
   close(static_cast<int>(fi->fh));
   return 0;
 }
 
 int StatFs(const char*, struct statvfs* st) {
+  Count(kStatFs);
   RoundTrip();
   return fstatvfs(backing_fd, st) == 0 ? 0 : -errno;
 }
 
 int Unlink(const char* path) {
+  Count(kUnlink);
   RoundTrip();
   return unlinkat(backing_fd, Relative(path), 0) == 0 ? 0 : -errno;
 }
@@ -274,22 +338,84 @@ fuse_operations Operations() {
   ops.release = Release;
   ops.statfs = StatFs;
   ops.unlink = Unlink;
+  ops.destroy = PrintRequests;
   // Whatever else would change the tree is refused as on a read-only
   // share, without a round trip.
-  ops.mknod = [](const char*, mode_t, dev_t) { return -EROFS; };
-  ops.mkdir = [](const char*, mode_t) { return -EROFS; };
-  ops.rmdir = [](const char*) { return -EROFS; };
-  ops.symlink = [](const char*, const char*) { return -EROFS; };
-  ops.rename = [](const char*, const char*, unsigned) { return -EROFS; };
-  ops.link = [](const char*, const char*) { return -EROFS; };
-  ops.chmod = [](const char*, mode_t, fuse_file_info*) { return -EROFS; };
-  ops.chown = [](const char*, uid_t, gid_t, fuse_file_info*) {
+  ops.mknod = [](const char*, mode_t, dev_t) {
+    Count(kMknod);
     return -EROFS;
   };
-  ops.truncate = [](const char*, off_t, fuse_file_info*) { return -EROFS; };
-  ops.create = [](const char*, mode_t, fuse_file_info*) { return -EROFS; };
-  ops.utimens = [](const char*, const timespec*, fuse_file_info*) {
+  ops.mkdir = [](const char*, mode_t) {
+    Count(kMkdir);
     return -EROFS;
+  };
+  ops.rmdir = [](const char*) {
+    Count(kRmdir);
+    return -EROFS;
+  };
+  ops.symlink = [](const char*, const char*) {
+    Count(kSymlink);
+    return -EROFS;
+  };
+  ops.rename = [](const char*, const char*, unsigned) {
+    Count(kRename);
+    return -EROFS;
+  };
+  ops.link = [](const char*, const char*) {
+    Count(kLink);
+    return -EROFS;
+  };
+  ops.chmod = [](const char*, mode_t, fuse_file_info*) {
+    Count(kChmod);
+    return -EROFS;
+  };
+  ops.chown = [](const char*, uid_t, gid_t, fuse_file_info*) {
+    Count(kChown);
+    return -EROFS;
+  };
+  ops.truncate = [](const char*, off_t, fuse_file_info*) {
+    Count(kTruncate);
+    return -EROFS;
+  };
+  ops.create = [](const char*, mode_t, fuse_file_info*) {
+    Count(kCreate);
+    return -EROFS;
+  };
+  ops.utimens = [](const char*, const timespec*, fuse_file_info*) {
+    Count(kUtimens);
+    return -EROFS;
+  };
+  // Not served, as when these are left unset, but counted: a program's
+  // requests for them show in the counts. File locks stay unset, since
+  // setting them would make the kernel send locks here instead of keeping
+  // them itself.
+  ops.flush = [](const char*, fuse_file_info*) {
+    Count(kFlush);
+    return -ENOSYS;
+  };
+  ops.fsync = [](const char*, int, fuse_file_info*) {
+    Count(kFsync);
+    return -ENOSYS;
+  };
+  ops.fsyncdir = [](const char*, int, fuse_file_info*) {
+    Count(kFsyncDir);
+    return -ENOSYS;
+  };
+  ops.getxattr = [](const char*, const char*, char*, size_t) {
+    Count(kGetXattr);
+    return -ENOSYS;
+  };
+  ops.listxattr = [](const char*, char*, size_t) {
+    Count(kListXattr);
+    return -ENOSYS;
+  };
+  ops.setxattr = [](const char*, const char*, const char*, size_t, int) {
+    Count(kSetXattr);
+    return -ENOSYS;
+  };
+  ops.removexattr = [](const char*, const char*) {
+    Count(kRemoveXattr);
+    return -ENOSYS;
   };
   return ops;
 }
