@@ -177,14 +177,9 @@ void ReadAheadPool::ThrowIfOutOfMemory() const {
 }
 
 void ReadAheadPool::Work() {
-  // Made before the lock is taken: out of memory here is this thread's
-  // own, and the walk reads what it would have.
+  // Made when the thread first lists: a thread that never does takes no
+  // memory of its own, not even an arena of the allocator's.
   std::unique_ptr<ListScratch> scratch;
-  try {
-    scratch = tasks_.MakeScratch();
-  } catch (const std::bad_alloc&) {
-    return;
-  }
   std::unique_lock<std::mutex> lock(mutex_);
   ++workers_;
   try {
@@ -200,7 +195,8 @@ void ReadAheadPool::Work() {
         deferred_.push_back(std::move(task));
         continue;
       }
-      Run(task, *scratch, lock);
+      if (task.kind == Task::kList && !scratch) scratch = tasks_.MakeScratch();
+      Run(task, scratch.get(), lock);
     }
   } catch (const std::bad_alloc&) {
     // The walk stops as it does when its own thread runs out.
@@ -210,13 +206,13 @@ void ReadAheadPool::Work() {
   }
 }
 
-void ReadAheadPool::Run(Task& task, ListScratch& scratch,
+void ReadAheadPool::Run(Task& task, ListScratch* scratch,
                         std::unique_lock<std::mutex>& lock) {
   Folder& folder = *task.folder;
   ++folder.users;
   switch (task.kind) {
     case Task::kList:
-      List(task.folder, scratch, lock);
+      List(task.folder, *scratch, lock);
       break;
     case Task::kOpen:
       Open(task, lock);

@@ -260,7 +260,8 @@ class ReadAheadPool {
 
   static void Start(void* pool) noexcept;
   void Work();
-  void Run(Task& task, ListScratch& scratch, std::unique_lock<std::mutex>& lock);
+  // `scratch` is the thread's own, made before a list task.
+  void Run(Task& task, ListScratch* scratch, std::unique_lock<std::mutex>& lock);
   void ReadBatch(const Folder& folder, Chunk& chunk, size_t batch);
   bool Pending(const Task& task) const;
   bool OverBudget(const Task& task) const;
