@@ -133,26 +133,8 @@ wine_started=0
 wine_env=(env -u DISPLAY -u WAYLAND_DISPLAY WINEPREFIX="$work/prefix" WINEDEBUG=-all
   "WINEDLLOVERRIDES=mscoree,mshtml=" LC_ALL=C.UTF-8)
 
-# Unmounts the share, if mounted, and waits for its server to end, which is
-# when it prints its counts. A polite unmount, then the kernel's, then a
-# lazy one, which cannot be refused.
-unmount_share() {
-  local i
-  if [ -n "$share_mnt" ]; then
-    fusermount3 -u "$share_mnt" 2>/dev/null ||
-      umount "$share_mnt" 2>/dev/null ||
-      umount -l "$share_mnt" 2>/dev/null || true
-  fi
-  if [ -n "$share_pid" ]; then
-    for ((i = 0; i < 100; i++)); do
-      kill -0 "$share_pid" 2>/dev/null || break
-      sleep 0.05
-    done
-    kill "$share_pid" 2>/dev/null || true
-    wait "$share_pid" 2>/dev/null || true
-  fi
-  share_mnt= share_pid=
-}
+# mount_share and unmount_share.
+. "$(dirname "${BASH_SOURCE[0]}")/share.sh"
 
 cleanup() {
   set +e
@@ -166,29 +148,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# Mounts folder $1 on $work/mnt through the share; its output, the counts
-# included, goes to $work/slowfs.txt.
-mount_share() {
-  local i
-  mkdir -p "$work/mnt"
-  share_mnt=$work/mnt
-  "$slowfs" "$1" "$share_mnt" --delay-us "$share_delay_us" -f \
-    </dev/null >"$work/slowfs.txt" 2>&1 &
-  share_pid=$!
-  for ((i = 0; i < 200; i++)); do
-    if mountpoint -q "$share_mnt"; then return 0; fi
-    if ! kill -0 "$share_pid" 2>/dev/null; then
-      wait "$share_pid" 2>/dev/null || true
-      share_pid=
-      return 1
-    fi
-    sleep 0.05
-  done
-  return 1
-}
 
 mkdir "$work/probe"
-if ! mount_share "$work/probe"; then
+if ! mount_share "$work/probe" "$work/mnt"; then
   why=$(head -n 1 "$work/slowfs.txt" 2>/dev/null || true)
   unmount_share
   skip_all "mounting agesweep_slowfs failed: ${why:-no message}"
@@ -293,7 +255,7 @@ check_selection() {
 share_run() {
   local p=$1 backing=$2 counts=$3 before after
   before=$(count_files "$backing")
-  mount_share "$backing" || {
+  mount_share "$backing" "$work/mnt" || {
     say "wine_share: mounting the share failed:"
     cat "$work/slowfs.txt" >&2
     exit 1

@@ -197,8 +197,7 @@ class PoolThread {
   static const size_t kStackBytes;
 
  private:
-  void* native_ = nullptr;
-  uintptr_t id_ = 0;
+  uintptr_t handle_ = 0;  // the platform's thread handle or id
 };
 
 struct ReadAheadLimits {

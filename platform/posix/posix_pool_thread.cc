@@ -60,8 +60,8 @@ bool PoolThread::Start(void (*body)(void*), void* arg) {
     delete start;
     return false;
   }
-  id_ = static_cast<uintptr_t>(thread);
+  handle_ = static_cast<uintptr_t>(thread);
   return true;
 }
 
-void PoolThread::Join() { pthread_join(static_cast<pthread_t>(id_), nullptr); }
+void PoolThread::Join() { pthread_join(static_cast<pthread_t>(handle_), nullptr); }

@@ -39,11 +39,12 @@ bool PoolThread::Start(void (*body)(void*), void* arg) {
   // The walk's thread decides, deletes and logs: it goes first.
   SetThreadPriority(thread, THREAD_PRIORITY_BELOW_NORMAL);
   ResumeThread(thread);
-  native_ = thread;
+  handle_ = reinterpret_cast<uintptr_t>(thread);
   return true;
 }
 
 void PoolThread::Join() {
-  WaitForSingleObject(native_, INFINITE);
-  CloseHandle(native_);
+  const HANDLE thread = reinterpret_cast<HANDLE>(handle_);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
 }
