@@ -81,3 +81,14 @@ void ChunkedListing::ReadAhead(const ReadAheadPlan& plan) {
   folder_->place = std::make_shared<WalkPlace>();
   pool_ = std::make_shared<ReadAheadPool>(tasks_, plan, folder_, Limits());
 }
+
+std::unique_ptr<PendingRemoval> ChunkedListing::RemoveCurrentLater(
+    const RemovalRule& rule) {
+  if (pool_) return pool_->HandOver(folder_, chunk_, current(), rule);
+  RemovalOutcome outcome;
+  tasks_.Remove(*folder_, *chunk_, current(), rule, &outcome);
+  if (!outcome.error_wording && (outcome.kind == RemovalOutcome::kUnreadable ||
+                                 outcome.kind == RemovalOutcome::kFailed))
+    outcome.error_text = ErrorText(outcome.error_number);
+  return MadeRemoval(std::move(outcome));
+}

@@ -23,6 +23,8 @@ class ChunkedListing : public Listing {
   bool Next(DirEntry* entry, std::string* error_text) final;
   std::unique_ptr<Listing> OpenCurrentFolder(std::string* error_text) final;
   void ReadAhead(const ReadAheadPlan& plan) final;
+  std::unique_ptr<PendingRemoval> RemoveCurrentLater(
+      const RemovalRule& rule) final;
 
  protected:
   // A listing of the same platform for `child`, a subfolder just opened.
@@ -32,7 +34,7 @@ class ChunkedListing : public Listing {
   // The pool's limits on this platform.
   virtual ReadAheadLimits Limits() = 0;
   // The platform's wording of its failure `error`.
-  virtual std::string ErrorText(int64_t error) = 0;
+  std::string ErrorText(int64_t error) { return tasks_.ErrorText(error); }
 
   const Folder& folder() const { return *folder_; }
   // The current entry's chunk and its index in it.

@@ -68,6 +68,48 @@ struct ReadAheadPlan {
   virtual bool WillRead(std::string_view name) const = 0;
 };
 
+// The sweep's rule for a file about to be removed, asked in the moment
+// before the removal, from whichever thread makes it: whether the file,
+// whose facts were read just now, is still to go.
+struct RemovalRule {
+  virtual ~RemovalRule() = default;
+  virtual bool StillToRemove(const EntryFacts& now) const = 0;
+};
+
+// What became of a removal handed over (Listing::RemoveCurrentLater).
+struct RemovalOutcome {
+  enum Kind : uint8_t {
+    kUnreadable,  // its facts could not be read: kept, `error_text` says why
+    kKept,        // the rule kept it
+    kRemoved,
+    kFailed,  // the rule let it go, its removal failed: the error's fields
+  };
+  Kind kind = kKept;
+  EntryFacts facts;  // as read just before the removal, but when unreadable
+  int64_t error_number = 0;  // the platform's numbering
+  std::string error_text;    // and wording
+  // Set in place of the wording by whoever removed it, where the platform
+  // has a text of its own for the failure; the wording is made from the
+  // number in the walk's thread, so that a removal made elsewhere need
+  // take no memory.
+  const char* error_wording = nullptr;
+};
+
+// A removal handed over to the platform, which may make it in another
+// thread.
+struct PendingRemoval {
+  virtual ~PendingRemoval() = default;
+  // Whether its outcome is known: Finish will not wait.
+  virtual bool Ready() = 0;
+  // Its outcome, once known; a removal no thread has begun is made now, in
+  // the caller's thread. Called once.
+  virtual RemovalOutcome Finish() = 0;
+  // Gives up a removal that no thread has begun: true when it will never be
+  // made. False when it has begun, or is done; Finish then gives its
+  // outcome.
+  virtual bool Cancel() = 0;
+};
+
 // Whether a folder may be where a sweep starts.
 enum class TopFolderVerdict {
   kAllowed,
@@ -111,6 +153,16 @@ struct Listing {
   // wording of the failure.
   virtual bool RemoveCurrent(int64_t* error_number, std::string* error_text) = 0;
 
+  // Hands over the removal of the current entry: in the moment before it,
+  // the entry's facts are read again, as ReadCurrent reads them, and
+  // `rule` is asked whether it still goes; then it is removed as
+  // RemoveCurrent removes it. The platform may make it in another thread,
+  // in any order with the walk's other work, but before the folder's
+  // listing is closed and at the latest when Finish asks; `rule` outlives
+  // the pending removal. By default it is made now.
+  virtual std::unique_ptr<PendingRemoval> RemoveCurrentLater(
+      const RemovalRule& rule);
+
   // Whether a sweep may start from this folder, opened by
   // Platform::OpenFolder.
   virtual TopFolderVerdict JudgeAsTopFolder() = 0;
@@ -123,6 +175,10 @@ struct Listing {
   // in its thread. A platform may read nothing ahead.
   virtual void ReadAhead(const ReadAheadPlan& plan) { (void)plan; }
 };
+
+// A removal already made, for platforms that make it at once: its outcome
+// with the wording of its failure, if any.
+std::unique_ptr<PendingRemoval> MadeRemoval(RemovalOutcome outcome);
 
 // The log file, open for appending from before the sweep to its end.
 struct LogFile {

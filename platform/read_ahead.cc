@@ -137,6 +137,9 @@ void ReadAheadPool::Push(Task task) {
 }
 
 bool ReadAheadPool::Pending(const Task& task) const {
+  // What the walk handed over is made even once it has left the folder.
+  if (task.kind == Task::kRemove)
+    return task.folder->removing == Folder::Work::kQueued;
   if (task.folder->left) return false;
   switch (task.kind) {
     case Task::kList:
@@ -146,6 +149,8 @@ bool ReadAheadPool::Pending(const Task& task) const {
              task.child->opened == Folder::Opened::kNot;
     case Task::kRead:
       return task.chunk->batches[task.item].load() == Chunk::kQueued;
+    case Task::kRemove:
+      break;
   }
   return false;
 }
@@ -157,6 +162,7 @@ bool ReadAheadPool::OverBudget(const Task& task) const {
     case Task::kOpen:
       return folders_ahead_ >= limits_.folders_ahead;
     case Task::kRead:
+    case Task::kRemove:
       return false;
   }
   return false;
@@ -227,10 +233,14 @@ void ReadAheadPool::Run(Task& task, ListScratch* scratch,
       done_.notify_all();
       break;
     }
+    case Task::kRemove:
+      RemoveQueued(folder, lock);
+      break;
   }
-  // Only where the walk stopped part-way does it leave a folder that a
-  // thread is still reading in.
-  if (--folder.users == 0 && folder.left) folder.Close();
+  // Only where the walk stopped part-way, or removals remain in it, does it
+  // leave a folder that a thread is still working in.
+  --folder.users;
+  Release(folder);
 }
 
 void ReadAheadPool::ReadBatch(const Folder& folder, Chunk& chunk,
@@ -389,8 +399,173 @@ bool ReadAheadPool::TakeChild(const std::shared_ptr<Folder>& parent,
   return false;
 }
 
-void ReadAheadPool::Leave(Folder& folder) {
+// ------------------------------------------------------------- removals
+
+namespace {
+
+// Takes `removal`, made or given up, off its folder's list.
+void Forget(Removal& removal) {
+  std::vector<std::shared_ptr<Removal>>& list = removal.folder->removals;
+  for (auto i = list.begin(); i != list.end(); ++i)
+    if (i->get() == &removal) {
+      list.erase(i);
+      return;
+    }
+}
+
+}  // namespace
+
+class ReadAheadPool::PoolRemoval final : public PendingRemoval {
+ public:
+  PoolRemoval(std::shared_ptr<ReadAheadPool> pool,
+              std::shared_ptr<Removal> removal)
+      : pool_(std::move(pool)), removal_(std::move(removal)) {}
+  bool Ready() override {
+    return removal_->state.load(std::memory_order_acquire) == Removal::kDone;
+  }
+  RemovalOutcome Finish() override { return pool_->Finish(*removal_); }
+  bool Cancel() override { return pool_->Cancel(*removal_); }
+
+ private:
+  std::shared_ptr<ReadAheadPool> pool_;
+  std::shared_ptr<Removal> removal_;
+};
+
+std::unique_ptr<PendingRemoval> ReadAheadPool::HandOver(
+    const std::shared_ptr<Folder>& folder, std::shared_ptr<Chunk> chunk,
+    uint32_t entry, const RemovalRule& rule) {
+  auto removal = std::make_shared<Removal>();
+  removal->folder = folder;
+  removal->chunk = std::move(chunk);
+  removal->entry = entry;
+  removal->rule = &rule;
+  auto pending = std::make_unique<PoolRemoval>(shared_from_this(), removal);
   std::lock_guard<std::mutex> lock(mutex_);
+  folder->removals.push_back(removal);
+  if (folder->removing != Folder::Work::kNone) return pending;
+  // Never left on the folder's list without a task to make it: leaving the
+  // folder would then wait for it, or a stop would not hear of it.
+  try {
+    folder->removing = Folder::Work::kQueued;
+    Push(Task{Task::kRemove, folder, nullptr, nullptr, 0, folder->place.get(),
+              removal->chunk->index, entry + 1});
+  } catch (const std::bad_alloc&) {
+    folder->removing = Folder::Work::kNone;
+    Forget(*removal);
+    throw;
+  }
+  return pending;
+}
+
+void ReadAheadPool::RemoveQueued(Folder& folder,
+                                 std::unique_lock<std::mutex>& lock) {
+  folder.removing = Folder::Work::kRunning;
+  // Taken a few at a time, in order, so that the walk handing over more
+  // and the thread making them seldom meet at the lock.
+  constexpr size_t kAtOnce = 16;
+  Removal* batch[kAtOnce];
+  for (;;) {
+    size_t n = 0;
+    for (const std::shared_ptr<Removal>& removal : folder.removals) {
+      if (removal->state.load() != Removal::kQueued) continue;
+      removal->state.store(Removal::kRunning);
+      batch[n++] = removal.get();
+      if (n == kAtOnce) break;
+    }
+    if (n == 0) break;
+    lock.unlock();
+    for (size_t i = 0; i < n; ++i)
+      tasks_.Remove(folder, *batch[i]->chunk, batch[i]->entry, *batch[i]->rule,
+                    &batch[i]->outcome);
+    lock.lock();
+    for (size_t i = 0; i < n; ++i) Done(*batch[i]);
+    done_.notify_all();
+  }
+  folder.removing = Folder::Work::kNone;
+}
+
+void ReadAheadPool::Make(Removal& removal, std::unique_lock<std::mutex>& lock) {
+  removal.state.store(Removal::kRunning);
+  lock.unlock();
+  tasks_.Remove(*removal.folder, *removal.chunk, removal.entry, *removal.rule,
+                &removal.outcome);
+  lock.lock();
+  Done(removal);
+  done_.notify_all();
+}
+
+void ReadAheadPool::Done(Removal& removal) {
+  // Held, so that the folder is not closed under the removal.
+  const std::shared_ptr<Folder> folder = removal.folder;
+  removal.state.store(Removal::kDone, std::memory_order_release);
+  Forget(removal);
+  Release(*folder);
+}
+
+RemovalOutcome ReadAheadPool::Finish(Removal& removal) {
+  // Once done, the outcome is no longer written: no lock is needed.
+  if (removal.state.load(std::memory_order_acquire) != Removal::kDone) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      const uint8_t state = removal.state.load();
+      if (state == Removal::kDone) break;
+      if (state == Removal::kQueued) {
+        Make(removal, lock);
+        break;
+      }
+      done_.wait(lock);
+    }
+  }
+  RemovalOutcome outcome = removal.outcome;
+  // Worded in the walk's thread. Short of memory, the failure is told
+  // without its wording rather than not at all.
+  try {
+    if (outcome.error_wording)
+      outcome.error_text = outcome.error_wording;
+    else if (outcome.kind == RemovalOutcome::kUnreadable ||
+             outcome.kind == RemovalOutcome::kFailed)
+      outcome.error_text = tasks_.ErrorText(outcome.error_number);
+  } catch (const std::bad_alloc&) {
+  }
+  return outcome;
+}
+
+bool ReadAheadPool::Cancel(Removal& removal) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (removal.state.load() != Removal::kQueued) return false;
+  removal.state.store(Removal::kGivenUp);
+  const std::shared_ptr<Folder> folder = removal.folder;
+  Forget(removal);
+  Release(*folder);
+  return true;
+}
+
+void ReadAheadPool::Release(Folder& folder) {
+  if (!folder.left || folder.users != 0 || !folder.removals.empty()) return;
+  if (folder.held_for_removals) {
+    folder.held_for_removals = false;
+    --folders_ahead_;
+    ReleaseBudget();
+  }
+  folder.Close();
+}
+
+void ReadAheadPool::Leave(Folder& folder) {
+  std::unique_lock<std::mutex> lock(mutex_);
   folder.left = true;
-  if (folder.users == 0) folder.Close();
+  // Removals not yet made keep the folder open, within the budget of what
+  // is held ahead: past it, the walk makes them, or waits for them, now.
+  if (!folder.removals.empty() && folders_ahead_ < limits_.folders_ahead) {
+    folder.held_for_removals = true;
+    ++folders_ahead_;
+    return;
+  }
+  while (!folder.removals.empty()) {
+    const std::shared_ptr<Removal> removal = folder.removals.front();
+    if (removal->state.load() == Removal::kQueued)
+      Make(*removal, lock);
+    else
+      done_.wait(lock);
+  }
+  Release(folder);
 }

@@ -32,6 +32,14 @@
 //   done with it; the folder is closed then, or by the last thread still
 //   reading in it. A folder opened ahead that the walk never takes is closed
 //   when the last task or chunk naming it is let go of.
+// - A removal (Removal) handed over by the walk waits on its folder's list
+//   until it is made: by the folder's one remove task, queued at the place
+//   of the first removal waiting (so before anything read ahead of it),
+//   which makes them one after another, as the system would anyway; or by
+//   the walk, when it asks for the outcome first. A removal not yet begun
+//   may be given up. A folder the walk leaves is closed only once its
+//   removals are made: it is held open for them, counted as held ahead,
+//   or, past that budget, the walk makes them, or waits for them, then.
 // - Running out of memory in a thread stops every thread; the walk's next
 //   call throws std::bad_alloc, so the walk stops as when its own thread
 //   runs out.
@@ -133,9 +141,24 @@ struct Folder {
   Work opening = Work::kNone;
   Opened opened = Opened::kNot;
   int64_t open_error = 0;  // the platform's numbering
+  // Removals in it handed over and not yet made, in the walk's order.
+  std::vector<std::shared_ptr<struct Removal>> removals;
+  Work removing = Work::kNone;
   bool held_ahead = false;  // opened ahead, not yet taken by the walk
+  bool held_for_removals = false;  // left, and open for its removals
   bool left = false;        // the walk is done with it: nothing more to read
   uint32_t users = 0;       // threads reading in it now
+};
+
+// The removal of one entry of a folder, handed over by the walk.
+struct Removal {
+  enum State : uint8_t { kQueued, kRunning, kDone, kGivenUp };
+  std::shared_ptr<Folder> folder;
+  std::shared_ptr<Chunk> chunk;
+  uint32_t entry = 0;
+  const RemovalRule* rule = nullptr;
+  std::atomic<uint8_t> state{kQueued};
+  RemovalOutcome outcome;  // once done, without the wording
 };
 
 // The buffers that listing a folder uses again for every chunk, one set for
@@ -185,6 +208,14 @@ struct FolderTasks {
   // `chunk.facts`, setting `chunk.facts_read`.
   virtual void Read(const Folder& folder, Chunk& chunk, size_t first,
                     size_t end) = 0;
+  // Reads the facts of the entry `entry` of `chunk` of `folder` again, and
+  // removes it when `rule` lets it go (Listing::RemoveCurrentLater). Leaves
+  // the wording of a failure to ErrorText; takes no memory and throws
+  // nothing, so that a removal begun is always made and told.
+  virtual void Remove(const Folder& folder, const Chunk& chunk, uint32_t entry,
+                      const RemovalRule& rule, RemovalOutcome* outcome) = 0;
+  // The platform's wording of its failure `error`.
+  virtual std::string ErrorText(int64_t error) = 0;
 };
 
 // A thread of the pool, started with a small stack, taking no signals, and
@@ -206,7 +237,7 @@ struct ReadAheadLimits {
   size_t bytes_ahead = 4 << 20;  // of listings and facts held ahead of it
 };
 
-class ReadAheadPool {
+class ReadAheadPool : public std::enable_shared_from_this<ReadAheadPool> {
  public:
   // Starts reading ahead of a walk from `top`, open, whose listing has not
   // been read yet, for `plan`, with the platform's `tasks`.
@@ -235,15 +266,21 @@ class ReadAheadPool {
   // `*error` set when it failed.
   bool TakeChild(const std::shared_ptr<Folder>& parent, const Chunk& chunk,
                  uint32_t entry, Folder& child, int64_t* error);
-  // The walk is done with `folder`: it is closed now, or by the last thread
-  // still reading in it, rather than when the last task naming it is
-  // dropped, so that what is open stays within the budget.
+  // Hands over the removal of the entry `entry` of `chunk` of `folder`,
+  // for `rule`: made by a thread, or by the walk when it asks first.
+  std::unique_ptr<PendingRemoval> HandOver(
+      const std::shared_ptr<Folder>& folder, std::shared_ptr<Chunk> chunk,
+      uint32_t entry, const RemovalRule& rule);
+  // The walk is done with `folder`: once the removals in it are made, it is
+  // closed now, or by the last thread still reading in it, rather than when
+  // the last task naming it is dropped, so that what is open stays within
+  // the budget.
   void Leave(Folder& folder);
 
  private:
   // One piece of reading ahead, and its place in the walk's order.
   struct Task {
-    enum Kind : uint8_t { kList, kOpen, kRead } kind = kList;
+    enum Kind : uint8_t { kList, kOpen, kRead, kRemove } kind = kList;
     std::shared_ptr<Folder> folder;  // listed, opened in, or read in
     std::shared_ptr<Folder> child;   // kOpen: the folder opened
     std::shared_ptr<Chunk> chunk;    // kOpen: its entry's; kRead: the one read
@@ -252,6 +289,7 @@ class ReadAheadPool {
     uint32_t order_chunk = 0;
     uint32_t order_slot = 0;
   };
+  class PoolRemoval;
   // Orders the queue so that its top is what the walk will want first.
   struct Later {
     bool operator()(const Task& a, const Task& b) const;
@@ -269,6 +307,15 @@ class ReadAheadPool {
   void List(const std::shared_ptr<Folder>& folder, ListScratch& scratch,
             std::unique_lock<std::mutex>& lock);
   void Open(const Task& task, std::unique_lock<std::mutex>& lock);
+  // Makes the removals queued in `folder`, in order, and `removal`; with
+  // the lock held on entry and on return.
+  void RemoveQueued(Folder& folder, std::unique_lock<std::mutex>& lock);
+  void Make(Removal& removal, std::unique_lock<std::mutex>& lock);
+  void Done(Removal& removal);
+  // Closes `folder` once the walk has left it and nothing works in it.
+  void Release(Folder& folder);
+  RemovalOutcome Finish(Removal& removal);
+  bool Cancel(Removal& removal);
   void Publish(const std::shared_ptr<Folder>& folder,
                std::shared_ptr<Chunk> chunk, int64_t error, bool ended);
   void ThrowIfOutOfMemory() const;

@@ -90,6 +90,9 @@ struct MemTasks final : FolderTasks {
       chunk.facts_read[slot] = true;
     }
   }
+  void Remove(const Folder&, const Chunk&, uint32_t, const RemovalRule&,
+              RemovalOutcome*) override {}
+  std::string ErrorText(int64_t) override { return ""; }
 };
 
 struct Plan final : ReadAheadPlan {

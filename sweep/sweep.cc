@@ -1,7 +1,10 @@
 #include "sweep/sweep.h"
 
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -9,15 +12,151 @@
 
 namespace {
 
+// How many deletions of a quiet sweep may be in flight at once, and how
+// many reports may wait behind the first of them: enough to keep the
+// platform's threads busy behind a slow share, few enough that a stop
+// leaves little to finish. Measured in bench/README.md.
+constexpr size_t kRemovalsInFlight = 1024;
+constexpr size_t kReportsHeld = 4096;
+
+// What the sweep has to say, held back while a deletion before it is still
+// being made, so that the observer hears everything in walk order.
+class Reports {
+ public:
+  explicit Reports(SweepObserver& observer) : observer_(observer) {}
+
+  void Matched(const std::string& path, const FileTimes& times) {
+    if (held_.empty()) return observer_.FileMatched(path, times);
+    Hold(Held{Held::kMatched, path, times, {}, {}, {}});
+  }
+  void TimesUnreadable(const std::string& path, const std::string& text) {
+    if (held_.empty()) return observer_.TimesUnreadable(path, text);
+    Hold(Held{Held::kUnreadable, path, {}, text, {}, {}});
+  }
+  void FolderUnreadable(const std::string& folder, const std::string& text) {
+    if (held_.empty()) return observer_.FolderUnreadable(folder, text);
+    Hold(Held{Held::kFolderUnreadable, folder, {}, text, {}, {}});
+  }
+  void Removal(const std::string& path,
+               std::unique_ptr<PendingRemoval> removal) {
+    ++removals_;
+    Hold(Held{Held::kRemoval, path, {}, {}, std::move(removal), {}});
+  }
+
+  // Waits for every deletion in flight, or, when `stopping`, gives up
+  // those not yet begun: they leave no trace, as files the walk never
+  // reached. Throws nothing, so that it can follow a stop.
+  void Settle(bool stopping) {
+    for (Held& held : held_) {
+      if (held.kind != Held::kRemoval || held.outcome) continue;
+      if (stopping && held.removal->Cancel()) {
+        held.kind = Held::kGivenUp;
+      } else {
+        held.outcome = held.removal->Finish();
+      }
+      held.removal.reset();
+    }
+  }
+
+  // Says everything held back, after Settle. True when memory ran out on
+  // the way: every report is made all the same.
+  bool TellAll() {
+    bool short_of_memory = false;
+    while (!held_.empty()) {
+      try {
+        TellFirst();
+      } catch (const std::bad_alloc&) {
+        short_of_memory = true;
+      }
+    }
+    return short_of_memory;
+  }
+
+ private:
+  struct Held {
+    enum Kind { kMatched, kUnreadable, kFolderUnreadable, kRemoval, kGivenUp };
+    Kind kind;
+    std::string path;
+    FileTimes times;
+    std::string text;
+    std::unique_ptr<PendingRemoval> removal;
+    std::optional<RemovalOutcome> outcome;
+  };
+
+  void Hold(Held held) {
+    held_.push_back(std::move(held));
+    // What is done is said at once; what is not, once too much waits.
+    while (!held_.empty() &&
+           (removals_ > kRemovalsInFlight || held_.size() > kReportsHeld ||
+            Ready(held_.front())))
+      TellFirst();
+  }
+
+  static bool Ready(Held& held) {
+    return held.kind != Held::kRemoval || held.outcome ||
+           held.removal->Ready();
+  }
+
+  // Says the first report held, waiting for its deletion if it is one. It
+  // is let go of first, so that an observer that stops the walk never
+  // hears it twice.
+  void TellFirst() {
+    Held held = std::move(held_.front());
+    held_.pop_front();
+    switch (held.kind) {
+      case Held::kMatched:
+        return observer_.FileMatched(held.path, held.times);
+      case Held::kUnreadable:
+        return observer_.TimesUnreadable(held.path, held.text);
+      case Held::kFolderUnreadable:
+        return observer_.FolderUnreadable(held.path, held.text);
+      case Held::kGivenUp:
+        --removals_;
+        return;
+      case Held::kRemoval:
+        break;
+    }
+    --removals_;
+    const RemovalOutcome outcome =
+        held.outcome ? std::move(*held.outcome) : held.removal->Finish();
+    held.removal.reset();
+    TellRemoval(held.path, outcome);
+  }
+
+  // What a serial sweep says of a due file it reads and deletes, in the
+  // same order. A report that runs out of memory does not silence the one
+  // after it: the file may be gone.
+  void TellRemoval(const std::string& path, const RemovalOutcome& outcome) {
+    if (outcome.kind == RemovalOutcome::kUnreadable)
+      return observer_.TimesUnreadable(path, outcome.error_text);
+    bool short_of_memory = false;
+    try {
+      observer_.FileMatched(path, outcome.facts.times);
+    } catch (const std::bad_alloc&) {
+      short_of_memory = true;
+    }
+    if (outcome.kind == RemovalOutcome::kRemoved) observer_.FileDeleted(path);
+    if (outcome.kind == RemovalOutcome::kFailed)
+      observer_.DeletionFailed(path, outcome.error_number, outcome.error_text);
+    if (short_of_memory) throw std::bad_alloc();
+  }
+
+  SweepObserver& observer_;
+  std::deque<Held> held_;
+  size_t removals_ = 0;  // held, given up or not
+};
+
 // One sweep's state: what it reads, whom it tells, and the wildcard list
 // read once. What it will enter and read is said in one place, for the walk
-// itself and for the platform reading ahead of it.
-struct Walk final : ReadAheadPlan {
+// itself and for the platform reading ahead of it, and what still goes at
+// the moment of a deletion, for whichever thread makes it.
+struct Walk final : ReadAheadPlan, RemovalRule {
   Walk(Platform& platform, const SweepSettings& settings,
        SweepObserver& observer)
       : platform(platform),
         settings(settings),
         observer(observer),
+        reports(observer),
         first_weekday(platform.Locale().first_weekday),
         separator(platform.Separator()),
         wildcard(settings.wildcard) {}
@@ -30,10 +169,30 @@ struct Walk final : ReadAheadPlan {
   bool WillRead(std::string_view name) const override {
     return wildcard.Matches(name);
   }
+  bool StillToRemove(const EntryFacts& now) const override {
+    return IsDue(now.times) && settings.own_log != now.identity;
+  }
+
+  // Whether a file with `times` is due now. A time that cannot be
+  // converted has no age: the file is never due, rather than being judged
+  // by some other time. The platform's clock and conversions keep caches,
+  // and deletions are judged in other threads too.
+  bool IsDue(const FileTimes& times) const {
+    const FileTime chosen =
+        settings.use_modified_time ? times.last_write : times.creation;
+    if (!chosen.valid) return false;
+    std::lock_guard<std::mutex> lock(clock);
+    CivilTime local;
+    if (!platform.ToLocal(chosen, &local)) return false;
+    return CountIntervals(settings.interval, local, platform.Now(),
+                          first_weekday) >= settings.time_frame;
+  }
 
   Platform& platform;
   const SweepSettings& settings;
   SweepObserver& observer;
+  Reports reports;
+  mutable std::mutex clock;
   int first_weekday;
   char separator;
   WildcardList wildcard;
@@ -50,19 +209,6 @@ bool KillFile(Walk& walk, Listing& listing, const std::string& path) {
   return false;
 }
 
-// Whether a file with `times` is due now. A time that cannot be converted
-// has no age: the file is never due, rather than being judged by some other
-// time.
-bool IsDue(Walk& walk, const FileTimes& times) {
-  const SweepSettings& settings = walk.settings;
-  CivilTime local;
-  const FileTime chosen =
-      settings.use_modified_time ? times.last_write : times.creation;
-  if (!chosen.valid || !walk.platform.ToLocal(chosen, &local)) return false;
-  return CountIntervals(settings.interval, local, walk.platform.Now(),
-                        walk.first_weekday) >= settings.time_frame;
-}
-
 // The matched-file step for the listing's current entry, whose full path is
 // `path` (for the reports only: the deletion acts on the entry itself).
 void MatchedFile(Walk& walk, Listing& listing, const DirEntry& entry,
@@ -71,34 +217,38 @@ void MatchedFile(Walk& walk, Listing& listing, const DirEntry& entry,
   // Facts read ahead may be stale. Keeping a file is always safe, so they
   // may pass it over; a file they find due is read again, and only that
   // read decides its deletion.
-  if (entry.early && !IsDue(walk, entry.early->times)) {
-    walk.observer.FileMatched(path, entry.early->times);
+  if (entry.early && !walk.IsDue(entry.early->times)) {
+    walk.reports.Matched(path, entry.early->times);
+    return;
+  }
+  // A quiet deletion is handed over whole: the read that decides it is
+  // made in the moment before it, wherever it is made.
+  if (settings.quiet_mode && !settings.dry_run) {
+    walk.reports.Removal(path, listing.RemoveCurrentLater(walk));
     return;
   }
   EntryFacts facts;
   std::string error_text;
   if (!listing.ReadCurrent(&facts, &error_text)) {
-    walk.observer.TimesUnreadable(path, error_text);
+    walk.reports.TimesUnreadable(path, error_text);
     return;
   }
-  walk.observer.FileMatched(path, facts.times);
-  if (!IsDue(walk, facts.times)) return;
+  walk.reports.Matched(path, facts.times);
+  if (!walk.IsDue(facts.times)) return;
   if (settings.own_log == facts.identity) return;
   if (settings.dry_run) {
     walk.observer.WouldDelete(path);
     return;
   }
 
-  if (!settings.quiet_mode) {
-    if (!walk.observer.ConfirmDeletion(path)) return;
-    // The answer may have taken long: what is deleted must still be the
-    // file that was asked about, and still due.
-    EntryFacts now;
-    if (!listing.ReadCurrent(&now, &error_text) ||
-        now.identity != facts.identity || !IsDue(walk, now.times)) {
-      walk.observer.FileChanged(path);
-      return;
-    }
+  if (!walk.observer.ConfirmDeletion(path)) return;
+  // The answer may have taken long: what is deleted must still be the
+  // file that was asked about, and still due.
+  EntryFacts now;
+  if (!listing.ReadCurrent(&now, &error_text) ||
+      now.identity != facts.identity || !walk.IsDue(now.times)) {
+    walk.observer.FileChanged(path);
+    return;
   }
   if (KillFile(walk, listing, path)) walk.observer.FileDeleted(path);
 }
@@ -109,16 +259,9 @@ struct Level {
   size_t folder_length;
 };
 
-// Walks the tree below `top`, depth first in listing order, with a stack of
-// its own rather than the call stack: a tree may be deeper than any call
-// stack, and then the system's limit on open folders is what stops the
-// descent, as a folder that cannot be listed. `folder` is the folder text of
-// `top`; it grows and shrinks with the walk. An interruption ends the walk
-// after the entry at hand.
-void WalkTree(Walk& walk, std::unique_ptr<Listing> top, std::string folder) {
+// The walk's loop over `stack`, until it is empty or a signal stops it.
+void WalkLevels(Walk& walk, std::vector<Level>& stack, std::string& folder) {
   SweepTotals& totals = walk.totals;
-  std::vector<Level> stack;
-  stack.push_back(Level{std::move(top), folder.size()});
   DirEntry entry;
   std::string error_text;
   while (!stack.empty() && walk.platform.InterruptSignal() == 0) {
@@ -126,7 +269,7 @@ void WalkTree(Walk& walk, std::unique_ptr<Listing> top, std::string folder) {
     folder.resize(stack.back().folder_length);
     error_text.clear();
     if (!listing.Next(&entry, &error_text)) {
-      if (!error_text.empty()) walk.observer.FolderUnreadable(folder, error_text);
+      if (!error_text.empty()) walk.reports.FolderUnreadable(folder, error_text);
       stack.pop_back();
       continue;
     }
@@ -139,7 +282,7 @@ void WalkTree(Walk& walk, std::unique_ptr<Listing> top, std::string folder) {
               listing.OpenCurrentFolder(&error_text)) {
         stack.push_back(Level{std::move(sub), folder.size()});
       } else if (!error_text.empty()) {
-        walk.observer.FolderUnreadable(folder, error_text);
+        walk.reports.FolderUnreadable(folder, error_text);
       }
     } else if (walk.WillRead(entry.name)) {
       ++totals.FilesFound;
@@ -147,6 +290,30 @@ void WalkTree(Walk& walk, std::unique_ptr<Listing> top, std::string folder) {
       MatchedFile(walk, listing, entry, folder);
     }
   }
+}
+
+// Walks the tree below `top`, depth first in listing order, with a stack of
+// its own rather than the call stack: a tree may be deeper than any call
+// stack, and then the system's limit on open folders is what stops the
+// descent, as a folder that cannot be listed. `folder` is the folder text of
+// `top`; it grows and shrinks with the walk. An interruption ends the walk
+// after the entry at hand.
+void WalkTree(Walk& walk, std::unique_ptr<Listing> top, std::string folder) {
+  SweepTotals& totals = walk.totals;
+  std::vector<Level> stack;
+  stack.push_back(Level{std::move(top), folder.size()});
+  try {
+    WalkLevels(walk, stack, folder);
+  } catch (const std::bad_alloc&) {
+    totals.out_of_memory = true;
+  }
+  // Deletions in flight end before any folder is let go of; on a stop, no
+  // new one begins. The folders go before their reports are made, so that
+  // a run short of memory has room to say what it did.
+  walk.reports.Settle(totals.out_of_memory ||
+                      walk.platform.InterruptSignal() != 0);
+  while (!stack.empty()) stack.pop_back();
+  if (walk.reports.TellAll()) totals.out_of_memory = true;
 }
 
 }  // namespace

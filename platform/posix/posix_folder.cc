@@ -210,6 +210,29 @@ void PosixFolderTasks::Read(const Folder& folder, Chunk& chunk, size_t first,
   }
 }
 
+void PosixFolderTasks::Remove(const Folder& folder, const Chunk& chunk,
+                              uint32_t entry, const RemovalRule& rule,
+                              RemovalOutcome* outcome) {
+  const int fd = OpenOf(folder).fd;
+  const char* name = chunk.names.get() + chunk.entries[entry].name;
+  int error = 0;
+  if (!ReadFacts(fd, name, &outcome->facts, &error)) {
+    outcome->kind = RemovalOutcome::kUnreadable;
+    outcome->error_number = error;
+  } else if (!rule.StillToRemove(outcome->facts)) {
+    outcome->kind = RemovalOutcome::kKept;
+  } else if (unlinkat(fd, name, 0) == 0) {
+    outcome->kind = RemovalOutcome::kRemoved;
+  } else {
+    outcome->kind = RemovalOutcome::kFailed;
+    outcome->error_number = errno;
+  }
+}
+
+std::string PosixFolderTasks::ErrorText(int64_t error) {
+  return strerror(static_cast<int>(error));
+}
+
 ReadAheadLimits PosixReadAheadLimits() {
   ReadAheadLimits limits;
   struct rlimit limit;

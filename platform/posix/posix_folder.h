@@ -50,6 +50,9 @@ struct PosixFolderTasks final : FolderTasks {
   bool OutOfHandles(int64_t open_error) override;
   void Read(const Folder& folder, Chunk& chunk, size_t first,
             size_t end) override;
+  void Remove(const Folder& folder, const Chunk& chunk, uint32_t entry,
+              const RemovalRule& rule, RemovalOutcome* outcome) override;
+  std::string ErrorText(int64_t error) override;
 
   // Opens the entry `name` of `parent` as Open does.
   static void OpenNamed(const Folder& parent, const char* name, Folder* child);

@@ -65,9 +65,6 @@ class PosixListing final : public ChunkedListing {
                                           std::move(pool));
   }
   ReadAheadLimits Limits() override { return PosixReadAheadLimits(); }
-  std::string ErrorText(int64_t error) override {
-    return strerror(static_cast<int>(error));
-  }
   int fd() const { return OpenOf(folder()).fd; }
 
   bool foreign_link_ = false;

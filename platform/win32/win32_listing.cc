@@ -82,10 +82,6 @@ bool IsListedEntry(const BY_HANDLE_FILE_INFORMATION& info, DWORD volume,
   return info.dwVolumeSerialNumber == volume && (id == 0 || FileIdOf(info) == id);
 }
 
-std::string NtErrorText(NTSTATUS status) {
-  return SystemErrorText(RtlNtStatusToDosError(status));
-}
-
 class UniqueHandle {
  public:
   UniqueHandle() = default;
@@ -112,7 +108,7 @@ class UniqueHandle {
 // reparse point (a link, a junction, a mounted volume) is opened as itself,
 // never followed. The name is passed exactly as the folder listed it and
 // matched as it is, case included where the file system allows.
-NTSTATUS OpenInFolder(HANDLE folder, const std::wstring& name,
+NTSTATUS OpenInFolder(HANDLE folder, std::wstring_view name,
                       ACCESS_MASK access, ULONG share, ULONG options,
                       UniqueHandle* opened) {
   if (name.size() > 0x7FFF) return kStatusObjectNameInvalid;
@@ -208,8 +204,10 @@ struct Win32Extra final : ChunkExtra {
   std::vector<uint64_t> ids;
   std::vector<DWORD> attributes;
 
-  std::wstring NameOf(uint32_t entry) const {
-    return names.substr(name_at[entry], name_at[entry + 1] - name_at[entry]);
+  std::wstring NameOf(uint32_t entry) const { return std::wstring(NameView(entry)); }
+  std::wstring_view NameView(uint32_t entry) const {
+    return std::wstring_view(names).substr(name_at[entry],
+                                           name_at[entry + 1] - name_at[entry]);
   }
 };
 
@@ -237,6 +235,90 @@ const FILE_ID_BOTH_DIR_INFO* RecordAt(const char* bytes, size_t filled,
   const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes + at);
   if (record->FileNameLength > filled - at - header) return nullptr;
   return record;
+}
+
+// The facts of an entry opened as `file`.
+void FactsOf(const BY_HANDLE_FILE_INFORMATION& info, EntryFacts* facts) {
+  facts->times.creation = FromFiletime(info.ftCreationTime);
+  facts->times.last_write = FromFiletime(info.ftLastWriteTime);
+  facts->identity = FileIdentity{
+      info.dwVolumeSerialNumber, FileIdOf(info),
+      info.dwFileAttributes &
+          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)};
+}
+
+// Reads the facts of `name`, an entry of the open `folder`, from the entry
+// itself, not from the listing: a directory entry's times can lag behind a
+// file held open for writing, and a second reading must see what is there
+// now. 0, or the error that stopped it.
+DWORD ReadEntryFacts(HANDLE folder, std::wstring_view name, EntryFacts* facts) {
+  UniqueHandle file;
+  const NTSTATUS status = OpenInFolder(
+      folder, name, FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      FILE_OPEN_FOR_BACKUP_INTENT, &file);
+  if (status < 0) return RtlNtStatusToDosError(status);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file.get(), &info)) return GetLastError();
+  FactsOf(info, facts);
+  return ERROR_SUCCESS;
+}
+
+// Opens `name`, an entry of the open `folder`, to delete it. A link is
+// opened, and deleted, as itself. Not shared for deletion, so that nobody
+// can rename the file between the checks and its deletion.
+NTSTATUS OpenToDelete(HANDLE folder, std::wstring_view name, UniqueHandle* file) {
+  return OpenInFolder(folder, name, DELETE | FILE_READ_ATTRIBUTES,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      FILE_NON_DIRECTORY_FILE, file);
+}
+
+// Deletes the file open as `file` when its handle closes: 0, or the error.
+// A read-only file is refused (access denied), as DeleteFile refuses it:
+// the attribute is the owner's word.
+DWORD MarkForDeletion(HANDLE file) {
+  DispositionEx ex = {kDispositionDelete | kDispositionPosixSemantics};
+  if (SetFileInformationByHandle(file, kFileDispositionInfoEx, &ex, sizeof ex))
+    return ERROR_SUCCESS;
+  const DWORD e = GetLastError();
+  if (e != ERROR_INVALID_PARAMETER && e != ERROR_NOT_SUPPORTED &&
+      e != ERROR_INVALID_FUNCTION && e != ERROR_CALL_NOT_IMPLEMENTED)
+    return e;
+  FILE_DISPOSITION_INFO classic = {TRUE};
+  if (SetFileInformationByHandle(file, FileDispositionInfo, &classic,
+                                 sizeof classic))
+    return ERROR_SUCCESS;
+  return GetLastError();
+}
+
+// Deletes `name`, the entry listed with `id` in the open `folder`, through a
+// handle of its own; on failure sets `*error`, and `*changed` when it is no
+// longer the entry listed.
+bool RemoveEntry(const Win32Folder& folder, std::wstring_view name, uint64_t id,
+                 DWORD* error, const char** changed) {
+  UniqueHandle file;
+  const NTSTATUS status = OpenToDelete(folder.handle.get(), name, &file);
+  if (status == kStatusFileIsADirectory) {
+    *error = ERROR_FILE_NOT_FOUND;
+    *changed = kFileChanged;
+    return false;
+  }
+  if (status < 0) {
+    *error = RtlNtStatusToDosError(status);
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file.get(), &info)) {
+    *error = GetLastError();
+    return false;
+  }
+  if (!IsListedEntry(info, folder.volume, id)) {
+    *error = ERROR_FILE_NOT_FOUND;
+    *changed = kFileChanged;
+    return false;
+  }
+  *error = MarkForDeletion(file.get());
+  return *error == ERROR_SUCCESS;  // the file goes when its handle closes
 }
 
 // The Windows tasks: each folder listed a buffer of records at a time by
@@ -346,6 +428,52 @@ struct Win32FolderTasks final : FolderTasks {
   // Every file's facts came with its listing.
   void Read(const Folder&, Chunk&, size_t, size_t) override {}
 
+  // What decides is read through the handle that deletes, where the file
+  // can be opened to delete; where it cannot, it is read as the walk reads
+  // it, so that a file that stays is told as the walk would tell it.
+  void Remove(const Folder& parent, const Chunk& chunk, uint32_t entry,
+              const RemovalRule& rule, RemovalOutcome* outcome) override {
+    const Win32Folder& folder = OpenOf(parent);
+    const std::wstring_view name = ExtraOf(chunk).NameView(entry);
+    UniqueHandle file;
+    const NTSTATUS status = OpenToDelete(folder.handle.get(), name, &file);
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD error = ERROR_SUCCESS;
+    if (status >= 0 && GetFileInformationByHandle(file.get(), &info)) {
+      FactsOf(info, &outcome->facts);
+    } else {
+      const DWORD open_error =
+          status < 0 ? RtlNtStatusToDosError(status) : GetLastError();
+      file.reset();
+      error = ReadEntryFacts(folder.handle.get(), name, &outcome->facts);
+      if (error != ERROR_SUCCESS) {
+        outcome->kind = RemovalOutcome::kUnreadable;
+        outcome->error_number = error;
+        return;
+      }
+      error = status == kStatusFileIsADirectory ? ERROR_FILE_NOT_FOUND : open_error;
+      if (status == kStatusFileIsADirectory) outcome->error_wording = kFileChanged;
+    }
+    if (!rule.StillToRemove(outcome->facts)) {
+      outcome->kind = RemovalOutcome::kKept;
+      outcome->error_wording = nullptr;
+      return;
+    }
+    if (file.get() && !IsListedEntry(info, folder.volume, ExtraOf(chunk).ids[entry])) {
+      error = ERROR_FILE_NOT_FOUND;
+      outcome->error_wording = kFileChanged;
+    } else if (file.get()) {
+      error = MarkForDeletion(file.get());
+    }
+    outcome->kind = error == ERROR_SUCCESS ? RemovalOutcome::kRemoved
+                                           : RemovalOutcome::kFailed;
+    outcome->error_number = error;
+  }
+
+  std::string ErrorText(int64_t error) override {
+    return SystemErrorText(static_cast<DWORD>(error));
+  }
+
  private:
   // The entry `entry` of `chunk`, a subfolder of `parent`, opened for
   // listing; no handle, with `*error` left alone, when it is not to be
@@ -411,37 +539,19 @@ class Win32Listing final : public ChunkedListing {
     return TopFolderVerdict::kAllowed;
   }
 
-  // Read from the entry itself, not from the listing: a directory entry's
-  // times can lag behind a file held open for writing, and a second reading
-  // must see what is there now.
   bool ReadCurrent(EntryFacts* facts, std::string* error_text) override {
-    UniqueHandle file;
-    const NTSTATUS status = OpenInFolder(
-        handle(), Name(), FILE_READ_ATTRIBUTES,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        FILE_OPEN_FOR_BACKUP_INTENT, &file);
-    if (status < 0) {
-      *error_text = NtErrorText(status);
-      return false;
-    }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file.get(), &info)) {
-      *error_text = SystemErrorText(GetLastError());
-      return false;
-    }
-    facts->times.creation = FromFiletime(info.ftCreationTime);
-    facts->times.last_write = FromFiletime(info.ftLastWriteTime);
-    facts->identity = FileIdentity{
-        info.dwVolumeSerialNumber, FileIdOf(info),
-        info.dwFileAttributes &
-            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)};
-    return true;
+    const DWORD error = ReadEntryFacts(handle(), ExtraOf(chunk()).NameView(current()), facts);
+    if (error == ERROR_SUCCESS) return true;
+    *error_text = SystemErrorText(error);
+    return false;
   }
 
   bool RemoveCurrent(int64_t* error_number, std::string* error_text) override {
     DWORD error = ERROR_SUCCESS;
     const char* changed = nullptr;
-    const bool removed = Remove(&error, &changed);
+    const bool removed =
+        RemoveEntry(OpenOf(folder()), ExtraOf(chunk()).NameView(current()),
+                    ExtraOf(chunk()).ids[current()], &error, &changed);
     if (!removed) {
       *error_number = error;
       *error_text = changed ? changed : SystemErrorText(error);
@@ -458,62 +568,9 @@ class Win32Listing final : public ChunkedListing {
                                           std::move(pool));
   }
   ReadAheadLimits Limits() override { return ReadAheadLimits{}; }
-  std::string ErrorText(int64_t error) override {
-    return SystemErrorText(static_cast<DWORD>(error));
-  }
 
   HANDLE handle() const { return OpenOf(folder()).handle.get(); }
-  std::wstring Name() const { return ExtraOf(chunk()).NameOf(current()); }
 
-  // Deletes the current entry through a handle of its own; on failure sets
-  // `*error`, and `*changed` when it is no longer the entry listed.
-  bool Remove(DWORD* error, const char** changed) {
-    // A link is opened, and deleted, as itself. Not shared for deletion, so
-    // that nobody can rename the file between the check and its deletion.
-    UniqueHandle file;
-    const NTSTATUS status = OpenInFolder(
-        handle(), Name(), DELETE | FILE_READ_ATTRIBUTES,
-        FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_NON_DIRECTORY_FILE, &file);
-    BY_HANDLE_FILE_INFORMATION info;
-    if (status == kStatusFileIsADirectory) {
-      *error = ERROR_FILE_NOT_FOUND;
-      *changed = kFileChanged;
-      return false;
-    }
-    if (status < 0) {
-      *error = RtlNtStatusToDosError(status);
-      return false;
-    }
-    if (!GetFileInformationByHandle(file.get(), &info)) {
-      *error = GetLastError();
-      return false;
-    }
-    if (!IsListedEntry(info, OpenOf(folder()).volume,
-                       ExtraOf(chunk()).ids[current()])) {
-      *error = ERROR_FILE_NOT_FOUND;
-      *changed = kFileChanged;
-      return false;
-    }
-    // A read-only file is refused (access denied), as DeleteFile refuses
-    // it: the attribute is the owner's word.
-    DispositionEx ex = {kDispositionDelete | kDispositionPosixSemantics};
-    if (!SetFileInformationByHandle(file.get(), kFileDispositionInfoEx, &ex,
-                                    sizeof ex)) {
-      const DWORD e = GetLastError();
-      if (e != ERROR_INVALID_PARAMETER && e != ERROR_NOT_SUPPORTED &&
-          e != ERROR_INVALID_FUNCTION && e != ERROR_CALL_NOT_IMPLEMENTED) {
-        *error = e;
-        return false;
-      }
-      FILE_DISPOSITION_INFO classic = {TRUE};
-      if (!SetFileInformationByHandle(file.get(), FileDispositionInfo, &classic,
-                                      sizeof classic)) {
-        *error = GetLastError();
-        return false;
-      }
-    }
-    return true;  // the file goes when its handle closes
-  }
 };
 
 bool StartsWith(const std::wstring& s, const wchar_t* prefix) {
