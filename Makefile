@@ -103,11 +103,13 @@ test:
 # size, report in bench/RESULTS.md. bench-quick: smaller trees and no cold
 # disk, report in $(BUILD)/bench-quick.md; checks that the script works and
 # that the programs select and delete the same files, never a duration.
+# More options for the script in BENCH_ARGS, e.g. BENCH_ARGS='--bfs4 BINARY'.
+BENCH_ARGS ?=
 bench: build
-	bash bench/run.sh --build $(BUILD)
+	bash bench/run.sh --build $(BUILD) $(BENCH_ARGS)
 
 bench-quick: build
-	bash bench/run.sh --quick --build $(BUILD)
+	bash bench/run.sh --quick --build $(BUILD) $(BENCH_ARGS)
 
 # The libFuzzer targets (fuzz/, clang only), each for 10 minutes; CI runs
 # them for a minute each (tools/fuzz.sh SECONDS).

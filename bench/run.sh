@@ -1,49 +1,62 @@
 #!/usr/bin/env bash
-# Benchmark of agesweep against GNU find, and fd where it is installed, on
-# generated folder trees.
+# Benchmark of agesweep against GNU find, and fd and bfs where they are
+# installed, on generated folder trees.
 #
 #   bash bench/run.sh [--quick] [--reps N] [--cases LIST] [--cold]
 #                     [--cold-folders N] [--build DIR] [--out FILE]
-#                     [--agesweep BINARY]
+#                     [--agesweep BINARY] [--bfs4 BINARY]
 #
 # Cases (bench/README.md): (a) scan of 1,000 folders of 1,000 files, (b)
 # deletion of about half of *.log, (c) one flat folder, (d) scan of a tree
 # where half of the files are *.log, (e) the same on a disk with the caches
 # dropped before every run, (f) and (g) scans over a slow share (the FUSE
 # file system agesweep_slowfs, every request 0.2 ms): a wide and a bushy
-# tree.
+# tree. Deletions, every program on a fresh copy of the tree for every run,
+# next to find -delete, find | xargs -P16 rm, fd -j16 -X rm and bfs: (h)
+# and (i) through the slow share, 10 folders of 500 files and 20 of 1,000,
+# about half of them due; (j) in memory, 100 folders of 1,000 files, about a
+# quarter due; (k) a logged sweep (/L) deleting about 500,000 files, for its
+# peak memory next to find -delete's.
 #
 # --quick: 100,000 entries instead of 1,000,000 in (a) and (b), a flat folder
 # of 20,000 files instead of 200,000, 40,000 files instead of 200,000 in (d),
-# the share cases without their larger extra trees, 3 runs per case instead
-# of 5, report in BUILD/bench-quick.md instead of bench/RESULTS.md; (e) only
-# with --cold. --cases: only the cases listed, as in --cases a,d,f (the
-# report then goes to BUILD/bench-cases.md unless --quick or --out says
-# otherwise). --cold: add (e) to a quick run or to the cases listed.
-# --cold-folders N: (e)'s tree has N folders of 1,000 files (default 400,
-# quick 20). --agesweep: measure another build of agesweep (an older
-# revision, say) instead of BUILD's.
+# (f) and (g) without their larger extra trees, (h) on 10 x 100 files,
+# (i) on 20 x 100, (j) on 20 x 1,000, about 50,000 files deleted in (k)
+# instead of 500,000, 3 runs per case instead of 5, report in
+# BUILD/bench-quick.md instead of bench/RESULTS.md; (e) only with --cold.
+# --cases: only the cases listed, as in --cases a,d,f (the report then goes
+# to BUILD/bench-cases.md unless --quick or --out says otherwise). --cold:
+# add (e) to a quick run or to the cases listed. --cold-folders N: (e)'s
+# tree has N folders of 1,000 files (default 400, quick 20). --agesweep:
+# measure another build of agesweep (an older revision, say) instead of
+# BUILD's. --bfs4: a bfs 4 program (not packaged in Debian 12), run with
+# -j16 in (h), (i) and (j); without it those rows are left out.
 #
 # Needs: bash, cmake and a C++ compiler (to build the programs), coreutils,
 # findutils and /usr/bin/time (Debian package "time"). Optional: fd (Debian
-# package fd-find) for its columns; libfuse 3 with pkg-config (libfuse3-dev,
-# pkg-config) to build the share, fuse3 and a usable /dev/fuse to mount it,
-# for (f) and (g); permission to drop the kernel's caches (root), for (e).
-# What is missing is said, and its cases or columns are skipped.
+# package fd-find) for its columns; bfs (Debian package bfs) for its rows in
+# (h) to (j); libfuse 3 with pkg-config (libfuse3-dev, pkg-config) to build
+# the share, fuse3 and a usable /dev/fuse to mount it, for (f) to (i);
+# permission to drop the kernel's caches (root), for (e). What is missing is
+# said, and its cases or columns are skipped.
 # How to read the output: bench/README.md.
 #
 # Every tree is made by agesweep_make_tree inside one folder that this script
 # creates with mktemp under /dev/shm (RAM-backed; a temporary folder when
 # there is none), except (e)'s, made in a folder created with mktemp under
-# $TMPDIR or /var/tmp, whichever is not RAM-backed. The share is mounted on a
-# folder inside the first one. On exit, whatever happens, the share is
-# unmounted and both folders are removed. No program is pointed anywhere
-# else, and agesweep runs without /L, so it writes nothing outside the trees.
+# $TMPDIR or /var/tmp, whichever is not RAM-backed. The copies that (h) to
+# (k) delete from are made in the first folder too, and the share is mounted
+# on a folder inside it. On exit, whatever happens, the share is unmounted
+# and both folders are removed. No program is pointed anywhere else;
+# agesweep runs with /L only in (k), and AGESWEEP_LOG then names a file in
+# the first folder, so it writes nothing outside them.
 #
 # The script fails (exit status 1) when a program fails, when the programs
-# would select different files, or when, in (b) and through the share in
-# (f), agesweep and find leave different files behind. The speed and memory
-# goals are reported, never enforced: timings depend on the machine.
+# would select different files, or when, in (b), through the share in (f),
+# and in (h) to (k), the programs leave different files behind (in (h) to
+# (k) each is compared with find, and with its own earlier runs). The speed
+# and memory goals are reported, never enforced: timings depend on the
+# machine.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -53,6 +66,7 @@ quick=0
 reps=
 out=
 other_agesweep=
+bfs4_bin=
 cases_wanted=
 cold=0
 cold_folders=
@@ -72,6 +86,7 @@ while [ $# -gt 0 ]; do
     --build) build=${2:?--build needs a folder}; shift ;;
     --out) out=${2:?--out needs a file}; shift ;;
     --agesweep) other_agesweep=${2:?--agesweep needs a program}; shift ;;
+    --bfs4) bfs4_bin=${2:?--bfs4 needs a program}; shift ;;
     -h|--help) usage; exit 0 ;;
     *) echo "bench: unknown option $1 (try --help)" >&2; exit 2 ;;
   esac
@@ -81,21 +96,23 @@ done
 if [ "$quick" = 1 ]; then
   n_folders=100 n_files=1000 n_flat=20000 reps=${reps:-3} mode="quick"
   d_folders=40 e_folders=${cold_folders:-20}
+  h_files=100 i_files=100 j_folders=20 k_folders=100
   out=${out:-$build/bench-quick.md}
-  cases=abcdfg
+  cases=abcdfghijk
 else
   n_folders=1000 n_files=1000 n_flat=200000 reps=${reps:-5} mode="full"
   d_folders=200 e_folders=${cold_folders:-400}
+  h_files=500 i_files=1000 j_folders=100 k_folders=1000
   if [ -n "$cases_wanted" ]; then out=${out:-$build/bench-cases.md}; fi
   out=${out:-$here/RESULTS.md}
-  cases=abcdefg
+  cases=abcdefghijk
 fi
 case $reps in ''|*[!0-9]*|0) echo "bench: --reps must be 1 or more" >&2; exit 2 ;; esac
 case $e_folders in ''|*[!0-9]*|0) echo "bench: --cold-folders must be 1 or more" >&2; exit 2 ;; esac
 if [ -n "$cases_wanted" ]; then
   cases=$(printf '%s' "$cases_wanted" | tr -d ', ')
-  case $cases in ''|*[!a-g]*)
-    echo "bench: --cases takes letters a to g, as in --cases a,d,f" >&2; exit 2 ;;
+  case $cases in ''|*[!a-k]*)
+    echo "bench: --cases takes letters a to k, as in --cases a,d,f" >&2; exit 2 ;;
   esac
 fi
 if [ "$cold" = 1 ]; then cases=${cases}e; fi
@@ -133,8 +150,29 @@ for name in fdfind fd; do
     break
   fi
 done
-if [ -z "$fd_bin" ] && [[ $cases == *[d-g]* ]]; then
+if [ -z "$fd_bin" ] && [[ $cases == *[d-j]* ]]; then
   say "bench: fd is not installed (Debian package fd-find): its columns are skipped"
+fi
+
+# bfs as packaged (2.6 in Debian 12), run as find is; and bfs 4, which
+# walks in several threads with -j, only where given with --bfs4.
+bfs_bin= bfs_version= bfs4_version=
+if command -v bfs >/dev/null 2>&1 && bfs --version 2>/dev/null | grep -q '^bfs '; then
+  bfs_bin=$(command -v bfs)
+  bfs_version=$("$bfs_bin" --version | head -n 1 | sed 's/^bfs //')
+elif [[ $cases == *[h-j]* ]]; then
+  say "bench: bfs is not installed (Debian package bfs): its rows are skipped"
+fi
+if [ -n "$bfs4_bin" ]; then
+  if [ ! -x "$bfs4_bin" ] || [ -d "$bfs4_bin" ] ||
+     ! "$bfs4_bin" --version 2>/dev/null | grep -q '^bfs '; then
+    echo "bench: --bfs4 $bfs4_bin is not a bfs program" >&2
+    exit 2
+  fi
+  bfs4_bin=$(cd "$(dirname "$bfs4_bin")" && pwd)/$(basename "$bfs4_bin")
+  bfs4_version=$("$bfs4_bin" --version | head -n 1 | sed 's/^bfs //')
+elif [[ $cases == *[h-j]* ]]; then
+  say "bench: no --bfs4 given: bfs 4's rows and goals in (h) to (j) are skipped"
 fi
 
 # ---------------------------------------------------------------- build
@@ -187,6 +225,12 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# bfs before 3.0 has no -j: it refuses the option, and would fail in (h).
+if [ -n "$bfs4_bin" ] && ! "$bfs4_bin" -j16 "$work" -maxdepth 0 >/dev/null 2>&1; then
+  say "bench: --bfs4 $bfs4_bin does not take -j16 (bfs $bfs4_version)"
+  exit 2
+fi
+
 # Runs a command under /usr/bin/time; prints "wall user sys maxrss_kb", wall
 # in seconds from the nanosecond clock (time's own %e has 10 ms steps).
 measure() {
@@ -203,17 +247,28 @@ measure() {
     '{ printf "%.4f %s %s %s\n", ns / 1e9, $2, $3, $4 }'
 }
 
+# Prints what tree $1 holds, one entry a line with its type, sorted.
+list_tree() {
+  (cd "$1" && find . -printf '%y %p\n' | LC_ALL=C sort)
+}
+
+# Fails the run unless the lists of entries $2 and $3 are equal; $1 says
+# whose they are for the message.
+same_lists() {
+  if ! cmp -s "$2" "$3"; then
+    say "bench: $1 left different files:"
+    diff "$2" "$3" | head -20 >&2 || true
+    exit 1
+  fi
+}
+
 # Fails the run unless the trees $2 (agesweep's) and $3 (find's) hold the
 # same entries; $1 names the two for the message. Leaves agesweep's list in
 # $work/left-agesweep.txt.
 same_files_left() {
-  (cd "$2" && find . -printf '%y %p\n' | LC_ALL=C sort) >"$work/left-agesweep.txt"
-  (cd "$3" && find . -printf '%y %p\n' | LC_ALL=C sort) >"$work/left-find.txt"
-  if ! cmp -s "$work/left-agesweep.txt" "$work/left-find.txt"; then
-    say "bench: $1 left different files:"
-    diff "$work/left-agesweep.txt" "$work/left-find.txt" | head -20 >&2 || true
-    exit 1
-  fi
+  list_tree "$2" >"$work/left-agesweep.txt"
+  list_tree "$3" >"$work/left-find.txt"
+  same_lists "$1" "$work/left-agesweep.txt" "$work/left-find.txt"
 }
 
 median() {
@@ -229,9 +284,24 @@ make_tree() {
   eval "$(printf '%s\n' "$summary" | grep -E '^[a-z_]+=[0-9]+$' | sed 's/^/t_/')"
 }
 
-# Programs by key: as agesweep, gf GNU find, fd fd.
+# Programs by key: as agesweep, gf GNU find, gx find piping to xargs -P16
+# rm, fd fd, b2 bfs as installed, b4 bfs 4 with -j16.
+all_progs=(as gf gx fd b2 b4)
 prog_name() {
-  case $1 in as) echo agesweep ;; gf) echo find ;; fd) echo fd ;; esac
+  case $1 in
+    as) echo agesweep ;; gf) echo find ;; gx) echo "find + xargs -P16 rm" ;;
+    fd) echo fd ;; b2) echo "bfs ${bfs_version:-2.6}" ;;
+    b4) echo "bfs ${bfs4_version:-4} -j16" ;;
+  esac
+}
+
+# Why program $1 has no runs: only the optional ones can lack them.
+why_missing() {
+  case $1 in
+    fd|b2) echo "not installed" ;;
+    b4) echo "not given (--bfs4)" ;;
+    *) echo "not run" ;;
+  esac
 }
 
 # Adds one run's figures to the lists of program $1.
@@ -255,7 +325,7 @@ timed() {
 }
 
 reset_lists() {
-  for p in as gf fd; do
+  for p in "${all_progs[@]}"; do
     for k in wall cpu user sys rss; do eval "${p}_$k=()"; done
   done
 }
@@ -299,8 +369,9 @@ scan_commands() {
 # Fails unless the programs select the same files in tree $1 when the time
 # frame is 30 days: the generator's t_log_due *.log files, each 30 or more
 # days old (see make_tree.cc). Untimed; agesweep only lists (--dry-run).
+# With $2 "bfs", the bfs programs that are there are counted too.
 check_selection() {
-  local tree=$1 n_as n_gf n_fd
+  local tree=$1 n_as n_gf n_fd bfs n_bfs
   if ! env LC_ALL=C "$agesweep" /Q /S /F "$tree" /W '*.log' /M d /T 30 --dry-run \
       >"$work/selected.txt" 2>"$work/stderr.txt"; then
     say "bench: agesweep --dry-run failed on $tree"
@@ -319,6 +390,16 @@ check_selection() {
         "agesweep $n_as, find $n_gf, fd $n_fd; expected $t_log_due"
     exit 1
   fi
+  if [ "${2:-}" = bfs ]; then
+    for bfs in "$bfs_bin" "$bfs4_bin"; do
+      [ -n "$bfs" ] || continue
+      n_bfs=$("$bfs" "$tree" -name '*.log' -mtime +29 | wc -l)
+      if [ "$n_bfs" != "$t_log_due" ]; then
+        say "bench: $bfs selects $n_bfs files in $tree with 30 days; expected $t_log_due"
+        exit 1
+      fi
+    done
+  fi
 }
 
 rows=()    # Markdown rows of the results table
@@ -328,12 +409,14 @@ notes=()   # Markdown lines: cases skipped and why
 
 # Summarises a case: name, entries, then the programs agesweep is compared
 # with, each as KEY or KEY=GOAL (the highest ratio of agesweep's wall time
-# to that program's that meets the goal).
+# to that program's that meets the goal). KEY/KEY/...=GOAL compares with
+# the fastest of those measured.
 summarise() {
   local name=$1 entries=$2
   shift 2
-  local p n w c u s r eps prog spec other goal ratio verdict other_w
-  for p in as gf fd; do
+  local p n w c u s r eps prog spec other goal ratio verdict other_w k
+  local keys missing goal_note
+  for p in "${all_progs[@]}"; do
     eval "n=\${#${p}_wall[@]}"
     [ "$n" -gt 0 ] || continue
     eval "w=\$(median \"\${${p}_wall[@]}\")"
@@ -347,29 +430,51 @@ summarise() {
     rows+=("$(printf '| %s | %s | %s | %.3f | %.2f | %.2f | %.2f | %s | %.1f |' \
       "$name" "$entries" "$prog" "$w" "$u" "$s" "$c" "$eps" \
       "$(awk -v k="$r" 'BEGIN { print k / 1024 }')")")
-    say "$(printf '  %-8s wall %.3f s  cpu %.2f s (user %.2f, sys %.2f)  %s entries/s  peak RSS %.1f MiB' \
+    say "$(printf '  %-20s wall %.3f s  cpu %.2f s (user %.2f, sys %.2f)  %s entries/s  peak RSS %.1f MiB' \
       "$prog" "$w" "$c" "$u" "$s" "$eps" "$(awk -v k="$r" 'BEGIN { print k / 1024 }')")"
   done
   for spec in "$@"; do
-    other=${spec%%=*} goal=
-    if [ "$spec" != "$other" ]; then goal=${spec#*=}; fi
-    prog=$(prog_name "$other")
-    eval "n=\${#${other}_wall[@]}"
-    if [ "$n" -eq 0 ]; then
-      # Only fd can be missing.
+    goal=
+    if [ "$spec" != "${spec%%=*}" ]; then goal=${spec#*=}; fi
+    IFS=/ read -ra keys <<<"${spec%%=*}"
+    other= missing=
+    for k in "${keys[@]}"; do
+      eval "n=\${#${k}_wall[@]}"
+      if [ "$n" -eq 0 ]; then
+        missing+="${missing:+; }$(prog_name "$k"): $(why_missing "$k")"
+        continue
+      fi
+      eval "w=\$${k}_w"
+      if [ -z "$other" ] || awk -v a="$w" -v b="$other_w" 'BEGIN { exit !(a < b) }'; then
+        other=$k other_w=$w
+      fi
+    done
+    if [ "${#keys[@]}" -eq 1 ]; then
+      prog=$(prog_name "${keys[0]}")
+    else
+      prog="fastest of $(for k in "${keys[@]}"; do prog_name "$k"; done |
+        paste -sd , - | sed 's/,/, /g')"
+      if [ -n "$other" ]; then prog+=" (here $(prog_name "$other"))"; fi
+    fi
+    if [ -z "$other" ]; then
       if [ -n "$goal" ]; then
-        say "  ratio agesweep/$prog (wall): not measured, $prog is not installed (goal at most $goal)"
-        goals+=("| $name | wall agesweep/$prog | - | at most $goal | not measured: $prog not installed |")
+        say "  ratio agesweep/$prog (wall): not measured, $missing (goal at most $goal)"
+        goals+=("| $name | wall agesweep/$prog | - | at most $goal | not measured: $missing |")
       fi
       continue
     fi
-    eval "other_w=\$${other}_w"
+    # Those of several that were not measured are named beside the goal.
+    if [ "${#keys[@]}" -gt 1 ] && [ -n "$missing" ] && [ -n "$goal" ]; then
+      goal_note=" ($missing)"
+    else
+      goal_note=
+    fi
     ratio=$(awk -v a="$as_w" -v f="$other_w" 'BEGIN { printf "%.3f", a / f }')
     if [ -n "$goal" ]; then
       verdict=$(awk -v r="$ratio" -v g="$goal" 'BEGIN {
         if (r <= g) print "met"; else printf "missed by %.0f%%", (r / g - 1) * 100 }')
-      say "  ratio agesweep/$prog (wall): $ratio (goal at most $goal: $verdict)"
-      goals+=("| $name | wall agesweep/$prog | $ratio | at most $goal | $verdict |")
+      say "  ratio agesweep/$prog (wall): $ratio (goal at most $goal: $verdict)$goal_note"
+      goals+=("| $name | wall agesweep/$prog | $ratio | at most $goal | $verdict$goal_note |")
     else
       say "  ratio agesweep/$prog (wall): $ratio (no goal)"
       ratios+=("| $name | wall agesweep/$prog | $ratio |")
@@ -555,7 +660,7 @@ share_usable() {
     fi
     if [ -n "$why" ]; then
       share_state=skipped
-      skip "share cases (f), (g) skipped: $why"
+      skip "share cases $(printf '%s' "$cases" | tr -cd 'fghi' | sed 's/./(&), /g; s/, $//') skipped: $why"
     else
       share_state=usable
     fi
@@ -659,8 +764,202 @@ case_g() {
   done
 }
 
+# ---------------------------------------------------------------- deletions
+# Cases (h) to (k) delete the *.log files 30 or more days old. Every run of
+# every program starts from a fresh copy of the case's tree (cp -a keeps the
+# times), made untimed, so that each deletes the same files; what each run
+# leaves must be what that program left the first time, and in the end what
+# every program left must be what find left.
+
+# Sets progs and the deletion commands on folder $1, each selecting what
+# check_selection counts: *.log files due with a time frame of 30 days.
+delete_commands() {
+  local dir=$1
+  cmd_as=(env LC_ALL=C "$agesweep" /Q /S /F "$dir" /W '*.log' /M d /T 30)
+  cmd_gf=(find "$dir" -name '*.log' -mtime +29 -delete)
+  # xargs fills each rm's command line (128 KiB, some 1,800 of these
+  # paths) before it starts the next, so -P16 has several rm running only
+  # where thousands of files are due.
+  cmd_gx=(bash -c 'set -o pipefail
+    find "$1" -name "*.log" -mtime +29 -print0 | xargs -0 -r -P16 rm --' bench "$dir")
+  # fd hands rm all of its paths at once (-X), after finding them with 16
+  # threads.
+  cmd_fd=("$fd_bin" --no-ignore --hidden -t f -g '*.log' --changed-before 30d -j16
+    "$dir" -X rm --)
+  cmd_b2=("$bfs_bin" "$dir" -name '*.log' -mtime +29 -delete)
+  cmd_b4=("$bfs4_bin" -j16 "$dir" -name '*.log' -mtime +29 -delete)
+  progs=(as gf gx)
+  if [ -n "$fd_bin" ]; then progs+=(fd); fi
+  if [ -n "$bfs_bin" ]; then progs+=(b2); fi
+  if [ -n "$bfs4_bin" ]; then progs+=(b4); fi
+}
+
+del_log=  # in (k), agesweep's log file, made anew by each of its runs
+
+# Fails unless agesweep's log names every file that was due as deleted.
+check_log() {
+  local n
+  n=$(grep -c '^Delete: ' "$del_log" || true)
+  if [ "$n" != "$t_log_due" ]; then
+    say "bench: agesweep's log names $n files deleted; $t_log_due were due"
+    exit 1
+  fi
+}
+
+# Lists what program $1 left in tree $2 into $work/left/KEY.txt on its
+# first run; on a later run, fails unless it left the same.
+check_run_left() {
+  local first=$work/left/$1.txt
+  if [ -f "$first" ]; then
+    list_tree "$2" >"$work/left/now.txt"
+    same_lists "$(prog_name "$1"), from one run to the next," "$first" "$work/left/now.txt"
+  else
+    list_tree "$2" >"$first"
+  fi
+}
+
+# The programs of the case run reps times each, in an order turned by one
+# each time, every run on a fresh copy at $2 of tree $1; with $3 "share",
+# through the share mounted from the copy on $work/mnt, a fresh mount for
+# every run.
+time_deletions() {
+  local master=$1 copy=$2 via=${3:-} r i p n=${#progs[@]}
+  rm -rf -- "$work/left"
+  mkdir "$work/left"
+  for ((r = 0; r < reps; r++)); do
+    for ((i = 0; i < n; i++)); do
+      p=${progs[(r + i) % n]}
+      rm -rf -- "$copy"
+      cp -a -- "$master" "$copy"
+      if [ "$p" = as ] && [ -n "$del_log" ]; then rm -f -- "$del_log"; fi
+      if [ "$via" = share ]; then
+        mount_share "$copy" "$work/mnt" || {
+          say "bench: mounting the share failed:"
+          cat "$work/slowfs.txt" >&2
+          exit 1
+        }
+      fi
+      eval "timed $p \"\${cmd_$p[@]}\""
+      if [ "$via" = share ]; then unmount_share; fi
+      check_run_left "$p" "$copy"
+      if [ "$p" = as ] && [ -n "$del_log" ]; then check_log; fi
+    done
+  done
+  rm -rf -- "$copy"
+}
+
+# Fails unless find left what the generator expects (every file but the
+# due *.log ones) and every other program left what find left; $1 names the
+# case.
+check_deletions() {
+  local p files_left logs_left
+  files_left=$(grep -c '^f ' "$work/left/gf.txt" || true)
+  logs_left=$(grep -c '^f .*\.log$' "$work/left/gf.txt" || true)
+  if [ "$files_left" != "$((t_files - t_log_due))" ] ||
+     [ "$logs_left" != "$((t_log_files - t_log_due))" ]; then
+    say "bench: case $1: find left $files_left files, $logs_left of them *.log;" \
+        "expected $((t_files - t_log_due)), $((t_log_files - t_log_due)) *.log"
+    exit 1
+  fi
+  for p in "${progs[@]}"; do
+    if [ "$p" != gf ]; then
+      same_lists "case $1: $(prog_name "$p") and find" "$work/left/$p.txt" "$work/left/gf.txt"
+    fi
+  done
+  say "  all left the same $((t_files - t_log_due)) of $t_files files ($t_log_due of $t_log_files *.log deleted)"
+}
+
+# Deletes through the share from a tree of $3 folders of $4 files, all
+# *.log, in folder $work/$2; $1 names the row, $5 and more are summarise's
+# comparisons.
+share_delete() {
+  local name=$1 master=$work/$2 folders=$3 files=$4
+  shift 4
+  make_tree --root "$master" --folders "$folders" --files "$files" --log-percent 100
+  check_selection "$master" bfs
+  if [ -z "$share_parallel" ]; then
+    mount_share "$master" "$work/mnt" || {
+      say "bench: mounting the share failed:"
+      cat "$work/slowfs.txt" >&2
+      exit 1
+    }
+    share_parallel_check "$work/mnt"
+    unmount_share
+  fi
+  delete_commands "$work/mnt"
+  reset_lists
+  time_deletions "$master" "$master-run" share
+  check_deletions "${name%% *}"
+  summarise "$name" "$t_entries" "$@"
+  rm -rf -- "$master"
+}
+
+# ---------------------------------------------------------------- case (h)
+case_h() {
+  share_usable || return 0
+  say "case (h): share ($share_delay_us µs a request), 10 folders of $h_files files," \
+      "all *.log, delete those 30 days or older (about half)"
+  share_delete "(h) share, delete half, 10 x $h_files" h 10 "$h_files" \
+    gf=0.25 b4=0.50 gx fd b2
+}
+
+# ---------------------------------------------------------------- case (i)
+case_i() {
+  share_usable || return 0
+  say "case (i): share ($share_delay_us µs a request), 20 folders of $i_files files," \
+      "all *.log, delete those 30 days or older (about half)"
+  share_delete "(i) share, delete half, 20 x $i_files" i 20 "$i_files" \
+    gf=0.25 b4=0.50 gx fd b2
+}
+
+# ---------------------------------------------------------------- case (j)
+case_j() {
+  local master=$work/j
+  say "case (j): $j_folders folders of 1000 files, half of them *.log," \
+      "delete those 30 days or older (about a quarter of the files)"
+  make_tree --root "$master" --folders "$j_folders" --files 1000 --log-percent 50
+  check_selection "$master" bfs
+  delete_commands "$master-run"
+  reset_lists
+  time_deletions "$master" "$master-run"
+  check_deletions "(j)"
+  summarise "(j) delete a quarter, $j_folders x 1000" "$t_entries" \
+    gf/b2/b4=0.75 gf gx fd b2 b4
+  rm -rf -- "$master"
+}
+
+# ---------------------------------------------------------------- case (k)
+case_k() {
+  local master=$work/k rss_limit_mib=16 rss_verdict as_mib gf_mib
+  say "case (k): $k_folders folders of 1000 files, all *.log, logged sweep (/L)" \
+      "deleting those 30 days or older (about half)"
+  make_tree --root "$master" --folders "$k_folders" --files 1000 --log-percent 100
+  check_selection "$master"
+  del_log=$work/k-sweep.log
+  cmd_as=(env LC_ALL=C AGESWEEP_LOG="$del_log" "$agesweep" /Q /L /S /F "$master-run"
+    /W '*.log' /M d /T 30)
+  cmd_gf=(find "$master-run" -name '*.log' -mtime +29 -delete)
+  progs=(as gf)
+  reset_lists
+  time_deletions "$master" "$master-run"
+  check_deletions "(k)"
+  summarise "(k) logged sweep, $k_folders x 1000" "$t_entries" gf
+  # The log names every file deleted; the sweep's memory must not grow
+  # with them.
+  as_mib=$(awk -v k="$as_r" 'BEGIN { printf "%.1f", k / 1024 }')
+  gf_mib=$(awk -v k="$gf_r" 'BEGIN { printf "%.1f", k / 1024 }')
+  rss_verdict=$(awk -v r="$as_r" -v l="$rss_limit_mib" 'BEGIN {
+    if (r <= l * 1024) print "met"; else printf "missed by %.1f MiB", r / 1024 - l }')
+  say "  agesweep peak RSS $as_mib MiB with $t_log_due files deleted and logged" \
+      "(find -delete $gf_mib MiB); limit $rss_limit_mib MiB ($rss_verdict)"
+  goals+=("| (k) logged sweep, $k_folders x 1000 | agesweep peak RSS, $t_log_due files deleted and logged (find -delete: $gf_mib MiB) | $as_mib MiB | at most $rss_limit_mib MiB | $rss_verdict |")
+  rm -f -- "$del_log"
+  del_log=
+  rm -rf -- "$master"
+}
+
 say "bench: $mode run, $reps runs per case, cases $(printf '%s' "$cases" | sed 's/./&,/g; s/,$//'), trees in $work"
-for c in a b c d e f g; do
+for c in a b c d e f g h i j k; do
   if wanted "$c"; then "case_$c"; fi
 done
 
@@ -675,7 +974,7 @@ ran() {
   wanted "$1" || return 1
   case $1 in
     e) [ -n "$cold_fs" ] ;;
-    f|g) [ "$share_state" = usable ] ;;
+    f|g|h|i) [ "$share_state" = usable ] ;;
   esac
 }
 {
@@ -694,13 +993,17 @@ ran() {
     echo "| File system of (e)'s tree | $cold_fs ($cold_base) |"
   fi
   if [ "$share_state" = usable ]; then
-    echo "| Share of (f), (g) | agesweep_slowfs (libfuse ${fuse_version:-3}) over $fs, $share_delay_us µs a request, nothing cached; 8 walks at once took ${share_parallel:-?}x the time of one |"
+    echo "| Share of (f) to (i) | agesweep_slowfs (libfuse ${fuse_version:-3}) over $fs, $share_delay_us µs a request, nothing cached; 8 walks at once took ${share_parallel:-?}x the time of one |"
   fi
   echo "| find | $(find --version | head -n 1) |"
   if [ -n "$fd_bin" ]; then
     echo "| fd | $("$fd_bin" --version | head -n 1) |"
   else
     echo "| fd | not installed |"
+  fi
+  if ran h || ran i || ran j; then
+    echo "| bfs | ${bfs_version:-not installed}${bfs_bin:+ ($bfs_bin)} |"
+    echo "| bfs 4 (--bfs4) | ${bfs4_version:-not given}${bfs4_bin:+ ($bfs4_bin)} |"
   fi
   if [ -n "$other_agesweep" ]; then
     echo "| agesweep | $agesweep |"
@@ -718,6 +1021,12 @@ ran() {
   fi
   if ran d || ran e || ran f || ran g; then
     echo "- (d) to (g): as (a), and \`$(basename "${fd_bin:-fd}") --no-ignore --hidden -t f -g '*.log' --changed-before 32767d DIR\`$([ -z "$fd_bin" ] && echo ' (fd not installed: not run)'); (e) drops the kernel's caches (\`sync; echo 3 > /proc/sys/vm/drop_caches\`) before every run"
+  fi
+  if ran h || ran i || ran j; then
+    echo "- (h) to (j), each program on a fresh copy of the tree (\`cp -a\`, untimed) for every run, through a fresh mount of the share in (h) and (i); the files left are then compared: \`agesweep /Q /S /F DIR /W *.log /M d /T 30\`, \`find DIR -name '*.log' -mtime +29 -delete\`, \`find DIR -name '*.log' -mtime +29 -print0 | xargs -0 -r -P16 rm --\`, \`$(basename "${fd_bin:-fd}") --no-ignore --hidden -t f -g '*.log' --changed-before 30d -j16 DIR -X rm --\`$([ -z "$fd_bin" ] && echo ' (not installed: not run)'), \`bfs DIR -name '*.log' -mtime +29 -delete\`$([ -z "$bfs_bin" ] && echo ' (not installed: not run)') and \`bfs -j16 DIR -name '*.log' -mtime +29 -delete\` with bfs 4$([ -z "$bfs4_bin" ] && echo ' (not given: not run)')"
+  fi
+  if ran k; then
+    echo "- (k): \`AGESWEEP_LOG=FILE agesweep /Q /L /S /F DIR /W *.log /M d /T 30\` (FILE in the run's work folder, made anew each run) and \`find DIR -name '*.log' -mtime +29 -delete\`, each on a fresh copy of the tree; the files left are then compared, and the log must name every file deleted"
   fi
   echo
   echo "| Case | Entries | Program | Wall s | User s | Sys s | CPU s | Entries/s | Peak RSS MiB |"
