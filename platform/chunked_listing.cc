@@ -1,5 +1,6 @@
 #include "platform/chunked_listing.h"
 
+#include <new>
 #include <string_view>
 #include <utility>
 
@@ -85,10 +86,14 @@ void ChunkedListing::ReadAhead(const ReadAheadPlan& plan) {
 std::unique_ptr<PendingRemoval> ChunkedListing::RemoveCurrentLater(
     const RemovalRule& rule) {
   if (pool_) return pool_->HandOver(folder_, chunk_, current(), rule);
-  RemovalOutcome outcome;
+  auto made = std::make_unique<MadeRemoval>();
+  RemovalOutcome& outcome = made->outcome;
   tasks_.Remove(*folder_, *chunk_, current(), rule, &outcome);
-  if (!outcome.error_wording && (outcome.kind == RemovalOutcome::kUnreadable ||
-                                 outcome.kind == RemovalOutcome::kFailed))
-    outcome.error_text = ErrorText(outcome.error_number);
-  return MadeRemoval(std::move(outcome));
+  try {
+    if (!outcome.error_wording && (outcome.kind == RemovalOutcome::kUnreadable ||
+                                   outcome.kind == RemovalOutcome::kFailed))
+      outcome.error_text = ErrorText(outcome.error_number);
+  } catch (const std::bad_alloc&) {
+  }
+  return made;
 }

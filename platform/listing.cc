@@ -1,32 +1,24 @@
 // What every listing can do with the operations each platform gives it.
+#include <new>
 #include <utility>
 
 #include "platform/platform.h"
 
-namespace {
-
-class Made final : public PendingRemoval {
- public:
-  explicit Made(RemovalOutcome outcome) : outcome_(std::move(outcome)) {}
-  bool Ready() override { return true; }
-  RemovalOutcome Finish() override { return std::move(outcome_); }
-  bool Cancel() override { return false; }
-
- private:
-  RemovalOutcome outcome_;
-};
-
-}  // namespace
-
-std::unique_ptr<PendingRemoval> MadeRemoval(RemovalOutcome outcome) {
-  if (outcome.error_text.empty() && outcome.error_wording)
-    outcome.error_text = outcome.error_wording;
-  return std::make_unique<Made>(std::move(outcome));
+RemovalOutcome MadeRemoval::Finish() {
+  // Short of memory, a failure is told without its wording rather than not
+  // at all.
+  try {
+    if (outcome.error_text.empty() && outcome.error_wording)
+      outcome.error_text = outcome.error_wording;
+  } catch (const std::bad_alloc&) {
+  }
+  return std::move(outcome);
 }
 
 std::unique_ptr<PendingRemoval> Listing::RemoveCurrentLater(
     const RemovalRule& rule) {
-  RemovalOutcome outcome;
+  auto made = std::make_unique<MadeRemoval>();
+  RemovalOutcome& outcome = made->outcome;
   if (!ReadCurrent(&outcome.facts, &outcome.error_text)) {
     outcome.kind = RemovalOutcome::kUnreadable;
   } else if (!rule.StillToRemove(outcome.facts)) {
@@ -36,5 +28,5 @@ std::unique_ptr<PendingRemoval> Listing::RemoveCurrentLater(
                        ? RemovalOutcome::kRemoved
                        : RemovalOutcome::kFailed;
   }
-  return MadeRemoval(std::move(outcome));
+  return made;
 }

@@ -176,9 +176,16 @@ struct Listing {
   virtual void ReadAhead(const ReadAheadPlan& plan) { (void)plan; }
 };
 
-// A removal already made, for platforms that make it at once: its outcome
-// with the wording of its failure, if any.
-std::unique_ptr<PendingRemoval> MadeRemoval(RemovalOutcome outcome);
+// A removal made at once, where a platform makes it then. Made before the
+// removal, which fills in `outcome`: once a file is gone, nothing may fail
+// before its outcome can be told.
+class MadeRemoval final : public PendingRemoval {
+ public:
+  RemovalOutcome outcome;
+  bool Ready() override { return true; }
+  RemovalOutcome Finish() override;
+  bool Cancel() override { return false; }
+};
 
 // The log file, open for appending from before the sweep to its end.
 struct LogFile {

@@ -139,7 +139,7 @@ void ReadAheadPool::Push(Task task) {
 bool ReadAheadPool::Pending(const Task& task) const {
   // What the walk handed over is made even once it has left the folder.
   if (task.kind == Task::kRemove)
-    return task.folder->removing == Folder::Work::kQueued;
+    return true;  // one of the folder's removers: it stops when none waits
   if (task.folder->left) return false;
   switch (task.kind) {
     case Task::kList:
@@ -442,15 +442,19 @@ std::unique_ptr<PendingRemoval> ReadAheadPool::HandOver(
   auto pending = std::make_unique<PoolRemoval>(shared_from_this(), removal);
   std::lock_guard<std::mutex> lock(mutex_);
   folder->removals.push_back(removal);
-  if (folder->removing != Folder::Work::kNone) return pending;
+  // A remover more while none is waiting to begin, up to the limit.
+  if (folder->removers_queued != 0 ||
+      folder->removers_queued + folder->removers_running >=
+          limits_.removers_per_folder)
+    return pending;
   // Never left on the folder's list without a task to make it: leaving the
   // folder would then wait for it, or a stop would not hear of it.
   try {
-    folder->removing = Folder::Work::kQueued;
+    ++folder->removers_queued;
     Push(Task{Task::kRemove, folder, nullptr, nullptr, 0, folder->place.get(),
               removal->chunk->index, entry + 1});
   } catch (const std::bad_alloc&) {
-    folder->removing = Folder::Work::kNone;
+    --folder->removers_queued;
     Forget(*removal);
     throw;
   }
@@ -459,7 +463,8 @@ std::unique_ptr<PendingRemoval> ReadAheadPool::HandOver(
 
 void ReadAheadPool::RemoveQueued(Folder& folder,
                                  std::unique_lock<std::mutex>& lock) {
-  folder.removing = Folder::Work::kRunning;
+  --folder.removers_queued;
+  ++folder.removers_running;
   // Taken a few at a time, in order, so that the walk handing over more
   // and the thread making them seldom meet at the lock.
   constexpr size_t kAtOnce = 16;
@@ -481,7 +486,7 @@ void ReadAheadPool::RemoveQueued(Folder& folder,
     for (size_t i = 0; i < n; ++i) Done(*batch[i]);
     done_.notify_all();
   }
-  folder.removing = Folder::Work::kNone;
+  --folder.removers_running;
 }
 
 void ReadAheadPool::Make(Removal& removal, std::unique_lock<std::mutex>& lock) {

@@ -143,7 +143,8 @@ struct Folder {
   int64_t open_error = 0;  // the platform's numbering
   // Removals in it handed over and not yet made, in the walk's order.
   std::vector<std::shared_ptr<struct Removal>> removals;
-  Work removing = Work::kNone;
+  uint8_t removers_queued = 0;  // remove tasks, not yet begun
+  uint8_t removers_running = 0;
   bool held_ahead = false;  // opened ahead, not yet taken by the walk
   bool held_for_removals = false;  // left, and open for its removals
   bool left = false;        // the walk is done with it: nothing more to read
@@ -235,6 +236,10 @@ struct ReadAheadLimits {
   int threads = 16;
   size_t folders_ahead = 64;   // held open ahead of the walk
   size_t bytes_ahead = 4 << 20;  // of listings and facts held ahead of it
+  // Threads removing files in one folder at once. The system removes the
+  // entries of one folder one at a time; more than one overlaps the
+  // readings before the removals.
+  int removers_per_folder = 1;
 };
 
 class ReadAheadPool : public std::enable_shared_from_this<ReadAheadPool> {

@@ -37,25 +37,39 @@ class Reports {
     if (held_.empty()) return observer_.FolderUnreadable(folder, text);
     Hold(Held{Held::kFolderUnreadable, folder, {}, text, {}, {}});
   }
-  void Removal(const std::string& path,
-               std::unique_ptr<PendingRemoval> removal) {
+  // Hands over the deletion of the listing's current entry. Its place is
+  // taken first: once it is handed over, nothing may keep it from being
+  // told.
+  void Removal(const std::string& path, Listing& listing,
+               const RemovalRule& rule) {
+    held_.push_back(Held{Held::kRemoval, path, {}, {}, {}, {}});
+    try {
+      held_.back().removal = listing.RemoveCurrentLater(rule);
+    } catch (...) {
+      held_.pop_back();
+      throw;
+    }
     ++removals_;
-    Hold(Held{Held::kRemoval, path, {}, {}, std::move(removal), {}});
+    TellWhatIsDue();
   }
 
   // Waits for every deletion in flight, or, when `stopping`, gives up
   // those not yet begun: they leave no trace, as files the walk never
   // reached. Throws nothing, so that it can follow a stop.
-  void Settle(bool stopping) {
+  // Gives the number given up.
+  int64_t Settle(bool stopping) {
+    int64_t given_up = 0;
     for (Held& held : held_) {
       if (held.kind != Held::kRemoval || held.outcome) continue;
       if (stopping && held.removal->Cancel()) {
         held.kind = Held::kGivenUp;
+        ++given_up;
       } else {
         held.outcome = held.removal->Finish();
       }
       held.removal.reset();
     }
+    return given_up;
   }
 
   // Says everything held back, after Settle. True when memory ran out on
@@ -85,7 +99,11 @@ class Reports {
 
   void Hold(Held held) {
     held_.push_back(std::move(held));
-    // What is done is said at once; what is not, once too much waits.
+    TellWhatIsDue();
+  }
+
+  // What is done is said at once; what is not, once too much waits.
+  void TellWhatIsDue() {
     while (!held_.empty() &&
            (removals_ > kRemovalsInFlight || held_.size() > kReportsHeld ||
             Ready(held_.front())))
@@ -224,7 +242,7 @@ void MatchedFile(Walk& walk, Listing& listing, const DirEntry& entry,
   // A quiet deletion is handed over whole: the read that decides it is
   // made in the moment before it, wherever it is made.
   if (settings.quiet_mode && !settings.dry_run) {
-    walk.reports.Removal(path, listing.RemoveCurrentLater(walk));
+    walk.reports.Removal(path, listing, walk);
     return;
   }
   EntryFacts facts;
@@ -310,8 +328,10 @@ void WalkTree(Walk& walk, std::unique_ptr<Listing> top, std::string folder) {
   // Deletions in flight end before any folder is let go of; on a stop, no
   // new one begins. The folders go before their reports are made, so that
   // a run short of memory has room to say what it did.
-  walk.reports.Settle(totals.out_of_memory ||
-                      walk.platform.InterruptSignal() != 0);
+  // A file given up counts as one the walk never reached: what was found
+  // was handled to the end.
+  totals.FilesFound -= walk.reports.Settle(
+      totals.out_of_memory || walk.platform.InterruptSignal() != 0);
   while (!stack.empty()) stack.pop_back();
   if (walk.reports.TellAll()) totals.out_of_memory = true;
 }

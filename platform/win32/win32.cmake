@@ -77,9 +77,10 @@ if(AGESWEEP_TESTS)
     ${AGESWEEP_WIN32_DIR}/tests/win32_platform_test.cc
     ${AGESWEEP_WIN32_DIR}/tests/main_window_test.cc
     ${CMAKE_SOURCE_DIR}/platform/read_ahead_test.cc
+    ${CMAKE_SOURCE_DIR}/sweep/sweep_pipeline_test.cc
     ${CMAKE_SOURCE_DIR}/run/totals_win32_test.cc
   )
-  target_link_libraries(agesweep_win32_tests agesweep_win32 agesweep_core
+  target_link_libraries(agesweep_win32_tests agesweep_win32 agesweep_fake agesweep_core
                         GTest::gtest GTest::gtest_main shlwapi)
 
   # The window as a user meets it, driving agesweep.exe from outside.
