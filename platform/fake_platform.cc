@@ -274,6 +274,28 @@ std::unique_ptr<Listing> FakePlatform::OpenFolder(const std::string& path,
 
 namespace {
 
+// The spool in memory: what a real one would hold in its file.
+class FakeLogSpool : public LogSpool {
+ public:
+  explicit FakeLogSpool(FakePlatform& platform) : platform_(platform) {}
+
+  bool Write(std::string_view text, std::string* error_text) override {
+    if (platform_.spool_write_fails) {
+      *error_text = "No space left on device";
+      return false;
+    }
+    text_.append(text);
+    platform_.spooled_bytes += text.size();
+    return true;
+  }
+
+  const std::string& text() const { return text_; }
+
+ private:
+  FakePlatform& platform_;
+  std::string text_;
+};
+
 class FakeLogFile : public LogFile {
  public:
   FakeLogFile(FakePlatform& platform, std::string path, FileIdentity identity)
@@ -281,7 +303,12 @@ class FakeLogFile : public LogFile {
 
   FileIdentity Identity() override { return identity_; }
 
-  bool Append(std::string_view text, bool* lock_held,
+  std::unique_ptr<LogSpool> MakeSpool(std::string*) override {
+    return std::make_unique<FakeLogSpool>(platform_);
+  }
+
+  using LogFile::Append;
+  bool Append(LogSpool* spool, std::string_view text, bool* lock_held,
               std::string* error_text) override {
     if (platform_.Count(FakeCall::kLogWrite, path_)) {
       *error_text = kFakeFaultText;
@@ -292,7 +319,9 @@ class FakeLogFile : public LogFile {
       return false;
     }
     *lock_held = !platform_.log_lock_busy;
-    platform_.files_written[path_].append(text);
+    std::string& file = platform_.files_written[path_];
+    if (spool) file.append(static_cast<FakeLogSpool*>(spool)->text());
+    file.append(text);
     return true;
   }
 

@@ -110,6 +110,7 @@ struct FakePlatform : Platform {
   std::deque<bool> answers;              // AskYesNo results; No when empty
   bool log_write_fails = false;
   bool log_lock_busy = false;  // another run holds the log's lock
+  bool spool_write_fails = false;  // writes to a log's spool fail
   int interrupt_signal = 0;  // as if that signal had arrived
   // A signal that arrives while the first prompt waits (answered No).
   int signal_at_prompt = 0;
@@ -130,6 +131,7 @@ struct FakePlatform : Platform {
   // What happened.
   FakeNode root;
   std::map<std::string, std::string> files_written;
+  size_t spooled_bytes = 0;  // written to log spools, all told
   std::vector<std::string> prompts;
   std::vector<std::string> errors;
   std::string printed;

@@ -5,6 +5,7 @@
 // from a Platform, so every rule can be tested against FakePlatform.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -187,6 +188,26 @@ class MadeRemoval final : public PendingRemoval {
   bool Cancel() override { return false; }
 };
 
+// How much of a log block the run keeps in memory before the rest goes to
+// a spool, and the size of the pieces a spool is copied into the log in.
+// 256 KiB: the rest of a sweep of 500,000 files takes some 12 MiB, and the
+// block then costs under 1 MiB (what is kept, in a string that may have
+// doubled past it, and the copy's piece), while a spool of hundreds of MiB
+// is still written and read back in a few thousand calls.
+constexpr size_t kLogChunkBytes = 256 << 10;
+
+// Where a block too big to keep in memory waits until it is appended: an
+// unnamed file beside the log, made by LogFile::MakeSpool, that nothing
+// can leave behind (no name, or deleted once closed), whatever ends the
+// run. It holds the block's text as the log file will.
+struct LogSpool {
+  virtual ~LogSpool() = default;
+
+  // Adds `text` (UTF-8, whole characters) at the end, whole or not at all.
+  // On failure returns false with the failure's wording.
+  virtual bool Write(std::string_view text, std::string* error_text) = 0;
+};
+
 // The log file, open for appending from before the sweep to its end.
 struct LogFile {
   virtual ~LogFile() = default;
@@ -194,13 +215,21 @@ struct LogFile {
   // The file's identity, so that the sweep can leave it alone.
   virtual FileIdentity Identity() = 0;
 
-  // Appends `text` (UTF-8), whole or not at all, under a lock that keeps
-  // the blocks of runs logging at the same time apart. The lock is waited
-  // for a while; when another run holds it longer, the text is appended
-  // all the same, in one write, and `*lock_held` is false. On failure
-  // returns false with the failure's wording.
-  virtual bool Append(std::string_view text, bool* lock_held,
+  // A new, empty spool in the log file's folder; null, with the failure's
+  // wording, when none can be made there.
+  virtual std::unique_ptr<LogSpool> MakeSpool(std::string* error_text) = 0;
+
+  // Appends what `spool` (one this file made, or null) holds, then `text`
+  // (UTF-8), as one block, whole or not at all, under a lock that keeps the
+  // blocks of runs logging at the same time apart. The lock is waited for
+  // a while; when another run holds it longer, the block is appended all
+  // the same, and `*lock_held` is false. On failure returns false with the
+  // failure's wording.
+  virtual bool Append(LogSpool* spool, std::string_view text, bool* lock_held,
                       std::string* error_text) = 0;
+  bool Append(std::string_view text, bool* lock_held, std::string* error_text) {
+    return Append(nullptr, text, lock_held, error_text);
+  }
 };
 
 // Conventions of the user's locale that the run needs.

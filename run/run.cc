@@ -133,9 +133,11 @@ class SweepReport : public SweepObserver {
 
  private:
   // A log living on its reserve stops the walk, while the lines that close
-  // the block still fit.
+  // the block still fit; so does one whose spool failed, before its memory
+  // grows without bound.
   void StopWhenShort() {
-    if (log_.short_of_memory()) throw std::bad_alloc();
+    if (log_.short_of_memory() || !log_.spool_error().empty())
+      throw std::bad_alloc();
   }
 
   Platform& platform_;
@@ -201,6 +203,8 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
   // A dry run writes no log, even when it is refused.
   if (settings.DryRun) settings.LogToFile = false;
   log.Wrap();
+  // A run that writes no log needs none of its lines, however many.
+  if (!settings.LogToFile) log.KeepNothing();
   if (loop.wildcard_syntax_error) platform.ReportError(kWildcardSyntaxError);
 
   if (loop.retired) {
@@ -229,6 +233,7 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
                     {"Error: Cannot write the log file " + log_path + ": " +
                      error_text + ". " + kLogHint});
     sweep->own_log = log_file->Identity();
+    log.SpoolBeside(*log_file);
   }
 
   std::string unlisted_error;
@@ -258,7 +263,12 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
                          std::to_string(report.would_delete()) +
                          (report.would_delete() == 1 ? " file" : " files") +
                          " would be deleted");
-  if (totals.out_of_memory) {
+  if (!log.spool_error().empty()) {
+    platform.ReportError("agesweep: cannot keep the log block in a temporary "
+                         "file beside " + Printable(log_path) + ": " +
+                         log.spool_error() + "; the sweep stopped early");
+    status = kExitFailed;
+  } else if (totals.out_of_memory) {
     platform.ReportError("agesweep: out of memory; the sweep stopped early");
     status = kExitFailed;
   }

@@ -1,5 +1,7 @@
 #include "run/run_log.h"
 
+#include <algorithm>
+#include <cassert>
 #include <memory>
 #include <new>
 
@@ -11,18 +13,62 @@ const char kLogTitle[] = "Quillfen Utilities Age Sweeper (agesweep.exe)";
 const char kLogFileName[] = "agesweep.log";
 
 void RunLog::Append(std::string_view s) {
+  if (!keep_) return;
   MakeRoom(s.size());
   const size_t start = text.size();
   text.append(s);
   MaskUnprintable(&text, start);
 }
 
+void RunLog::EndLine() {
+  if (!keep_) return;
+  MakeRoom(2);
+  text.append(kCrLf);
+}
+
+void RunLog::KeepNothing() {
+  keep_ = false;
+  std::string().swap(text);
+}
+
+bool RunLog::Spool() {
+  if (!file_ || !spool_error_.empty()) return false;
+  if (text.empty()) return true;
+  if (!spool_) {
+    std::string error_text;
+    try {
+      spool_ = file_->MakeSpool(&error_text);
+    } catch (const std::bad_alloc&) {
+      return false;  // short of memory, not of a spool: the next try may do
+    }
+    if (!spool_) {
+      spool_error_ = error_text.empty() ? "no file could be made" : error_text;
+      return false;
+    }
+  }
+  std::string error_text;
+  if (!spool_->Write(text, &error_text)) {
+    spool_error_ = error_text.empty() ? "the write failed" : error_text;
+    return false;
+  }
+  text.clear();  // its room stays, for the lines to come
+  return true;
+}
+
 void RunLog::MakeRoom(size_t n) {
+  // Past the bound the text so far goes to the spool and its room is used
+  // again, so that the memory stays the same however long the block.
+  const bool spooling = file_ && spool_error_.empty();
+  if (spooling && text.size() + n > kLogChunkBytes) Spool();
   if (text.capacity() - text.size() >= n + kReserveBytes) return;
-  // Doubling keeps appends cheap; when that is refused, just what is
-  // needed; when that is refused too, the reserve, and the walk stops.
-  for (const size_t want : {2 * text.capacity() + n + kReserveBytes,
-                            text.size() + n + kReserveBytes}) {
+  // Doubling keeps appends cheap (while spooling, up to the bound and the
+  // reserve); when that is refused, just what is needed; when that is
+  // refused too, the reserve, and the walk stops.
+  const size_t needed = text.size() + n + kReserveBytes;
+  size_t doubled = 2 * text.capacity() + n + kReserveBytes;
+  if (spooling)
+    doubled = std::max(needed, std::min(doubled, kLogChunkBytes + kReserveBytes));
+  for (const size_t want : {doubled, needed}) {
     try {
       text.reserve(want);
       return;
@@ -30,10 +76,17 @@ void RunLog::MakeRoom(size_t n) {
     }
   }
   short_of_memory_ = true;
-  if (text.capacity() - text.size() < n) throw std::bad_alloc();
+  if (text.capacity() - text.size() >= n) return;
+  // Spooling takes no memory: a line that comes after the stop still lands.
+  if (Spool() && text.capacity() >= n) return;
+  throw std::bad_alloc();
 }
 
 void RunLog::Wrap() {
+  // Before the spool is attached: it cannot take text in front of what it
+  // holds.
+  assert(!file_);
+  if (!keep_) return;
   text.insert(0, kCrLf);
   text.append(kCrLf);
 }
@@ -55,9 +108,14 @@ bool AppendBlock(Platform& platform, LogFile& file, const std::string& path,
   // The block's last line end goes into the reserve, not into a copy of
   // the whole text.
   log.EndLine();
+  // A spool is copied into the log that made it only.
+  assert(!log.spool_ || log.file_ == &file);
   bool lock_held = true;
   std::string error_text;
-  if (!file.Append(log.text, &lock_held, &error_text)) {
+  const bool written =
+      file.Append(log.spool_.get(), log.text, &lock_held, &error_text);
+  log.spool_.reset();
+  if (!written) {
     platform.ReportError("agesweep: cannot write log file " + Printable(path) +
                          ": " + error_text);
     return false;

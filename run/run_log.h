@@ -2,13 +2,12 @@
 // the log file in one piece at the end of a logged run.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
 #include "platform/utf8.h"
-
-struct LogFile;
-struct Platform;
 
 extern const char kCrLf[];
 extern const char kLogTitle[];
@@ -18,32 +17,59 @@ extern const char kLogFileName[];
 struct RunLog {
   RunLog() { text.reserve(kReserveBytes); }
 
+  // The block, or, once it has outgrown kLogChunkBytes in a run that keeps
+  // a spool beside its log file, the part of it not yet in the spool.
   std::string text;
 
   // Appends `s` as Printable shows it: no text given to the log can break
   // a line, only EndLine and Wrap can.
   void Append(std::string_view s);
-  void EndLine() { text.append(kCrLf); }
+  void EndLine();
   void AppendLine(std::string_view s) {
     Append(s);
     EndLine();
   }
-  // Ends the arguments line: the log becomes CR LF, itself, CR LF.
+  // Ends the arguments line: the log becomes CR LF, itself, CR LF. Comes
+  // before SpoolBeside.
   void Wrap();
+
+  // From now on the block goes to a spool that `file` makes once it
+  // outgrows kLogChunkBytes, so that its memory stays bounded however much
+  // the run does. `file` outlives the spool (AppendBlock closes it).
+  void SpoolBeside(LogFile& file) { file_ = &file; }
+  // For a run that writes no log: its lines are dropped as they come.
+  void KeepNothing();
 
   // Whether memory ran out and the text now lives on its reserve: room
   // kept for the lines that close a block (the summary, Quit: and the last
   // line end), so that a run short of memory can still say what it did.
   bool short_of_memory() const { return short_of_memory_; }
+  // Why the block could not go on into the spool; empty while it can.
+  // Then the lines not spooled stay in memory, as when it runs short.
+  const std::string& spool_error() const { return spool_error_; }
 
  private:
-  static constexpr size_t kReserveBytes = 4096;
+  friend bool AppendBlock(Platform&, LogFile&, const std::string&, RunLog&);
+
+  // Room for the lines that close a block, and for those of the deletions
+  // still under way when the walk stops, which report after it: up to 64
+  // at a time, a line or two each, with paths of several hundred bytes.
+  static constexpr size_t kReserveBytes = 64 << 10;
 
   // Makes room for `n` more bytes, keeping the reserve beyond them while
   // memory allows.
   void MakeRoom(size_t n);
+  // Moves the text into the spool, making it on first use; false when
+  // there is none to move it to, or it failed.
+  bool Spool();
 
+  bool keep_ = true;
   bool short_of_memory_ = false;
+  LogFile* file_ = nullptr;
+  // Shared only so that a log can be copied, as a value, before the sweep;
+  // a run never copies one that spools.
+  std::shared_ptr<LogSpool> spool_;
+  std::string spool_error_;
 };
 
 // The log file: the environment variable AGESWEEP_LOG when it is set and not

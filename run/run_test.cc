@@ -439,3 +439,53 @@ TEST(PrintableTest, MasksControlsAndWhatIsNotUtf8CharacterByCharacter) {
     EXPECT_EQ("\xC3\xA9:" + std::string(row.shown), log.text);
   }
 }
+
+// A block beyond what the run keeps in memory goes through the spool and
+// comes out whole and in order; one whose spool fails stops the sweep with
+// every deletion it made in the block, as a run short of memory does.
+TEST(RunLogSpool, KeepsMemoryBoundedAndABlockWholeOrStopsTheRun) {
+  const std::string stem(200, 'x');
+  FakePlatform direct;
+  std::string error_text, expected;
+  const std::unique_ptr<LogFile> file = direct.OpenLogFile("/l", &error_text);
+  RunLog log;
+  log.SpoolBeside(*file);
+  for (int i = 0; i < 5000; ++i) {
+    log.AppendLine(stem + std::to_string(i));
+    expected += stem + std::to_string(i) + "\r\n";
+    ASSERT_LE(log.text.size(), kLogChunkBytes);
+    ASSERT_LE(log.text.capacity(), 2 * kLogChunkBytes);
+  }
+  EXPECT_TRUE(AppendBlock(direct, *file, "/l", log));
+  EXPECT_EQ(expected + "\r\n", direct.files_written["/l"]);
+
+  for (const bool fails : {false, true}) {
+    SCOPED_TRACE(fails ? "the spool fails" : "the spool works");
+    FakePlatform p;
+    constexpr int kFiles = 2000;  // some 440 KB of deletion lines
+    for (int i = 0; i < kFiles; ++i)
+      p.AddFile("/data/" + stem + std::to_string(i), FakeFileTime(2000, 1, 1));
+    p.spool_write_fails = fails;
+    p.argument_text = "/Q /L /F /data";
+    WindowModel window;
+    EXPECT_EQ(fails ? kExitFailed : kExitOk, Form_Load(p, window).exit_status);
+    // Every file gone has its line, in the order of the walk, and no other.
+    std::string deleted;
+    for (int i = 0; i < kFiles; ++i)
+      if (!p.Find("/data/" + stem + std::to_string(i)))
+        deleted += "Delete: /data/" + stem + std::to_string(i) + "\r\n";
+    const std::string block = p.files_written[kLogPath];
+    const size_t first = block.find("Delete: ");
+    EXPECT_EQ(deleted, block.substr(first, block.find("Searched: ") - first));
+    const size_t left = p.Find("/data")->children.size() - 2;  // . and ..
+    EXPECT_TRUE(fails ? left > 0 && left < kFiles : left == 0) << left;
+    EXPECT_NE(std::string::npos, block.find(fails ? "\r\nQuit: " : "\r\nDone: "));
+    EXPECT_EQ(fails ? std::vector<std::string>{"agesweep: cannot keep the log "
+                                               "block in a temporary file "
+                                               "beside " + std::string(kLogPath) +
+                                               ": No space left on device; the "
+                                               "sweep stopped early"}
+                    : std::vector<std::string>{},
+              p.errors);
+  }
+}

@@ -2,6 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+
 #include "platform/log_lock.h"
 #include "platform/win32/text.h"
 
@@ -74,10 +80,78 @@ bool LockForAppend(HANDLE file) {
   });
 }
 
+// The spool: a file of a name no one else uses in the log's folder, that
+// no one else may open and that the system deletes when its handle is
+// closed, by the run or by the run's end, however it ends (a power cut
+// aside).
+class Win32LogSpool : public LogSpool {
+ public:
+  // The piece the spool is copied in is taken now, while the run has the
+  // memory: the copy comes when it may have none to spare.
+  explicit Win32LogSpool(HANDLE file)
+      : file_(file), piece_(new char[kLogChunkBytes]) {}
+  ~Win32LogSpool() override { CloseHandle(file_); }
+  Win32LogSpool(const Win32LogSpool&) = delete;
+  Win32LogSpool& operator=(const Win32LogSpool&) = delete;
+
+  // Kept as the log file takes it, in the ANSI code page: `utf8` holds
+  // whole characters.
+  bool Write(std::string_view utf8, std::string* error_text) override {
+    const std::string text = ToAnsiCodePage(utf8);
+    LARGE_INTEGER end;
+    end.QuadPart = size_;
+    DWORD written = 0;
+    if (SetFilePointerEx(file_, end, nullptr, FILE_BEGIN) &&
+        WriteFile(file_, text.data(), static_cast<DWORD>(text.size()),
+                  &written, nullptr) &&
+        written == text.size()) {
+      size_ += written;
+      return true;
+    }
+    const DWORD error = GetLastError();
+    *error_text = error != ERROR_SUCCESS ? SystemErrorText(error)
+                                         : "the block was written only in part";
+    // What was written of it is never copied, as the size does not count
+    // it; it is cut off, to give back the room a full disk is short of.
+    if (SetFilePointerEx(file_, end, nullptr, FILE_BEGIN)) SetEndOfFile(file_);
+    return false;
+  }
+
+  // Writes the spool's text to `out` where its file pointer is, adding
+  // what was written to `*done`; false, with the error in GetLastError,
+  // when reading or writing failed.
+  bool CopyTo(HANDLE out, uint64_t* done) {
+    LARGE_INTEGER start = {};
+    if (!SetFilePointerEx(file_, start, nullptr, FILE_BEGIN)) return false;
+    for (uint64_t at = 0; at < size_;) {
+      const DWORD n = static_cast<DWORD>(
+          std::min<uint64_t>(size_ - at, kLogChunkBytes));
+      DWORD got = 0, written = 0;
+      if (!ReadFile(file_, piece_.get(), n, &got, nullptr)) return false;
+      if (got != n) {
+        SetLastError(ERROR_HANDLE_EOF);
+        return false;
+      }
+      const bool whole =
+          WriteFile(out, piece_.get(), n, &written, nullptr) && written == n;
+      *done += written;
+      if (!whole) return false;
+      at += n;
+    }
+    return true;
+  }
+
+ private:
+  HANDLE file_;
+  uint64_t size_ = 0;  // what the writes that succeeded hold
+  std::unique_ptr<char[]> piece_;
+};
+
 class Win32LogFile : public LogFile {
  public:
-  Win32LogFile(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info)
-      : file_(file) {
+  Win32LogFile(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info,
+               std::wstring folder)
+      : file_(file), folder_(std::move(folder)) {
     identity_ = FileIdentity{
         info.dwVolumeSerialNumber,
         (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
@@ -90,18 +164,46 @@ class Win32LogFile : public LogFile {
 
   FileIdentity Identity() override { return identity_; }
 
+  std::unique_ptr<LogSpool> MakeSpool(std::string* error_text) override {
+    static unsigned counter = 0;
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::wstring name =
+          folder_ + L"agesweep-spool-" +
+          std::to_wstring(GetCurrentProcessId()) + L"-" +
+          std::to_wstring(GetTickCount64()) + L"-" +
+          std::to_wstring(++counter) + L".tmp";
+      const HANDLE file = CreateFileW(
+          name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+      if (file != INVALID_HANDLE_VALUE)
+        return std::make_unique<Win32LogSpool>(file);
+      error = GetLastError();
+      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    }
+    *error_text = SystemErrorText(error);
+    return nullptr;
+  }
+
   // Whole or not at all.
-  bool Append(std::string_view utf8, bool* lock_held,
+  using LogFile::Append;
+  bool Append(LogSpool* spool, std::string_view utf8, bool* lock_held,
               std::string* error_text) override {
     const std::string text = ToAnsiCodePage(utf8);
     *lock_held = LockForAppend(file_);
     LARGE_INTEGER zero = {}, before = {}, after = {};
     SetFilePointerEx(file_, zero, &before, FILE_END);
+    uint64_t done = 0;
     DWORD written = 0;
-    if (WriteFile(file_, text.data(), static_cast<DWORD>(text.size()),
-                  &written, nullptr) &&
-        written == text.size())
-      return true;
+    bool whole =
+        !spool || static_cast<Win32LogSpool*>(spool)->CopyTo(file_, &done);
+    if (whole) {
+      whole = WriteFile(file_, text.data(), static_cast<DWORD>(text.size()),
+                        &written, nullptr) &&
+              written == text.size();
+      done += written;
+    }
+    if (whole) return true;
     const DWORD error = GetLastError();
     *error_text = error != ERROR_SUCCESS ? SystemErrorText(error)
                                          : "the block was written only in part";
@@ -109,16 +211,18 @@ class Win32LogFile : public LogFile {
     // it.
     SetFilePointerEx(file_, zero, &after, FILE_END);
     const bool taken_back =
-        (*lock_held || after.QuadPart == before.QuadPart + written) &&
+        (*lock_held ||
+         static_cast<uint64_t>(after.QuadPart - before.QuadPart) == done) &&
         SetFilePointerEx(file_, before, nullptr, FILE_BEGIN) &&
         SetEndOfFile(file_);
-    if (written > 0 && !taken_back)
+    if (done > 0 && !taken_back)
       *error_text += " (part of the block stays in the file)";
     return false;
   }
 
  private:
   HANDLE file_;
+  std::wstring folder_;  // where its spools go, ending in a separator
   FileIdentity identity_;
 };
 
@@ -134,5 +238,11 @@ std::unique_ptr<LogFile> OpenWin32LogFile(const std::string& path,
     CloseHandle(file);
     return nullptr;
   }
-  return std::make_unique<Win32LogFile>(file, info);
+  // The spool goes beside the log: the same volume, the same permissions,
+  // the place the user chose for the run's writing. A path without a folder
+  // (or a drive alone, "C:agesweep.log") puts it where the log is too.
+  const size_t end = path.find_last_of("\\/:");
+  const std::string folder =
+      end == std::string::npos ? "" : path.substr(0, end + 1);
+  return std::make_unique<Win32LogFile>(file, info, ToWide(folder));
 }
