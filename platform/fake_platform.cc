@@ -303,7 +303,11 @@ class FakeLogFile : public LogFile {
 
   FileIdentity Identity() override { return identity_; }
 
-  std::unique_ptr<LogSpool> MakeSpool(std::string*) override {
+  std::unique_ptr<LogSpool> MakeSpool(std::string* error_text) override {
+    if (platform_.spool_make_fails) {
+      *error_text = "Read-only file system";
+      return nullptr;
+    }
     return std::make_unique<FakeLogSpool>(platform_);
   }
 

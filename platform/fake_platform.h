@@ -111,6 +111,7 @@ struct FakePlatform : Platform {
   bool log_write_fails = false;
   bool log_lock_busy = false;  // another run holds the log's lock
   bool spool_write_fails = false;  // writes to a log's spool fail
+  bool spool_make_fails = false;   // no spool can be made
   int interrupt_signal = 0;  // as if that signal had arrived
   // A signal that arrives while the first prompt waits (answered No).
   int signal_at_prompt = 0;

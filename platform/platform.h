@@ -197,7 +197,7 @@ class MadeRemoval final : public PendingRemoval {
 constexpr size_t kLogChunkBytes = 256 << 10;
 
 // Where a block too big to keep in memory waits until it is appended: an
-// unnamed file beside the log, made by LogFile::MakeSpool, that nothing
+// unnamed file beside the log (else in the temporary folder), made by LogFile::MakeSpool, that nothing
 // can leave behind (no name, or deleted once closed), whatever ends the
 // run. It holds the block's text as the log file will.
 struct LogSpool {
@@ -215,8 +215,10 @@ struct LogFile {
   // The file's identity, so that the sweep can leave it alone.
   virtual FileIdentity Identity() = 0;
 
-  // A new, empty spool in the log file's folder; null, with the failure's
-  // wording, when none can be made there.
+  // A new, empty spool in the log file's folder, or where none can be made
+  // there (a folder the run may write the log into but nothing beside it),
+  // in the temporary folder; null, with the failure's wording, when none
+  // can be made in either.
   virtual std::unique_ptr<LogSpool> MakeSpool(std::string* error_text) = 0;
 
   // Appends what `spool` (one this file made, or null) holds, then `text`

@@ -264,8 +264,8 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
                          (report.would_delete() == 1 ? " file" : " files") +
                          " would be deleted");
   if (!log.spool_error().empty()) {
-    platform.ReportError("agesweep: cannot keep the log block in a temporary "
-                         "file beside " + Printable(log_path) + ": " +
+    platform.ReportError("agesweep: cannot keep the block for log file " +
+                         Printable(log_path) + " in a temporary file: " +
                          log.spool_error() + "; the sweep stopped early");
     status = kExitFailed;
   } else if (totals.out_of_memory) {

@@ -42,7 +42,10 @@ bool RunLog::Spool() {
       return false;  // short of memory, not of a spool: the next try may do
     }
     if (!spool_) {
-      spool_error_ = error_text.empty() ? "no file could be made" : error_text;
+      // Nowhere to spool: the block stays in memory, as it always did, and
+      // the run goes on unless memory runs out. Only a spool that took part
+      // of the block and then failed must stop it.
+      file_ = nullptr;
       return false;
     }
   }

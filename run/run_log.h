@@ -35,7 +35,8 @@ struct RunLog {
 
   // From now on the block goes to a spool that `file` makes once it
   // outgrows kLogChunkBytes, so that its memory stays bounded however much
-  // the run does. `file` outlives the spool (AppendBlock closes it).
+  // the run does; where none can be made, it stays in memory. `file`
+  // outlives the spool (AppendBlock closes it).
   void SpoolBeside(LogFile& file) { file_ = &file; }
   // For a run that writes no log: its lines are dropped as they come.
   void KeepNothing();

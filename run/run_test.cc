@@ -442,7 +442,8 @@ TEST(PrintableTest, MasksControlsAndWhatIsNotUtf8CharacterByCharacter) {
 
 // A block beyond what the run keeps in memory goes through the spool and
 // comes out whole and in order; one whose spool fails stops the sweep with
-// every deletion it made in the block, as a run short of memory does.
+// every deletion it made in the block, as a run short of memory does; one
+// that can make no spool keeps the block in memory and goes on.
 TEST(RunLogSpool, KeepsMemoryBoundedAndABlockWholeOrStopsTheRun) {
   const std::string stem(200, 'x');
   FakePlatform direct;
@@ -459,13 +460,15 @@ TEST(RunLogSpool, KeepsMemoryBoundedAndABlockWholeOrStopsTheRun) {
   EXPECT_TRUE(AppendBlock(direct, *file, "/l", log));
   EXPECT_EQ(expected + "\r\n", direct.files_written["/l"]);
 
-  for (const bool fails : {false, true}) {
-    SCOPED_TRACE(fails ? "the spool fails" : "the spool works");
+  for (const char* spool : {"works", "fails", "cannot be made"}) {
+    SCOPED_TRACE(std::string("the spool ") + spool);
+    const bool fails = spool == std::string("fails");
     FakePlatform p;
     constexpr int kFiles = 2000;  // some 440 KB of deletion lines
     for (int i = 0; i < kFiles; ++i)
       p.AddFile("/data/" + stem + std::to_string(i), FakeFileTime(2000, 1, 1));
     p.spool_write_fails = fails;
+    p.spool_make_fails = spool == std::string("cannot be made");
     p.argument_text = "/Q /L /F /data";
     WindowModel window;
     EXPECT_EQ(fails ? kExitFailed : kExitOk, Form_Load(p, window).exit_status);
@@ -480,11 +483,12 @@ TEST(RunLogSpool, KeepsMemoryBoundedAndABlockWholeOrStopsTheRun) {
     const size_t left = p.Find("/data")->children.size() - 2;  // . and ..
     EXPECT_TRUE(fails ? left > 0 && left < kFiles : left == 0) << left;
     EXPECT_NE(std::string::npos, block.find(fails ? "\r\nQuit: " : "\r\nDone: "));
-    EXPECT_EQ(fails ? std::vector<std::string>{"agesweep: cannot keep the log "
-                                               "block in a temporary file "
-                                               "beside " + std::string(kLogPath) +
-                                               ": No space left on device; the "
-                                               "sweep stopped early"}
+    EXPECT_EQ(fails ? std::vector<std::string>{"agesweep: cannot keep the "
+                                               "block for log file " +
+                                               std::string(kLogPath) +
+                                               " in a temporary file: No space "
+                                               "left on device; the sweep "
+                                               "stopped early"}
                     : std::vector<std::string>{},
               p.errors);
   }

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -158,10 +159,15 @@ class PosixLogFile : public LogFile {
   FileIdentity Identity() override { return identity_; }
 
   std::unique_ptr<LogSpool> MakeSpool(std::string* error_text) override {
-    const int fd = OpenSpoolFile(folder_);
+    int fd = OpenSpoolFile(folder_);
     if (fd < 0) {
+      // Said for the folder the user chose, where the spool was meant to be.
       *error_text = strerror(errno);
-      return nullptr;
+      // A service may be let write its log file and nothing else there; its
+      // temporary folder is then the place (private to it, when hardened).
+      const char* tmp = getenv("TMPDIR");
+      fd = OpenSpoolFile(tmp && tmp[0] == '/' ? tmp : "/tmp");
+      if (fd < 0) return nullptr;
     }
     return std::make_unique<PosixLogSpool>(fd);
   }

@@ -147,6 +147,26 @@ class Win32LogSpool : public LogSpool {
   std::unique_ptr<char[]> piece_;
 };
 
+// A new file in `folder` (ending in a backslash) that no one else uses
+// and that goes when it is closed, however the run ends.
+HANDLE MakeSpoolFile(const std::wstring& folder, DWORD* error) {
+  static unsigned counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::wstring name =
+        folder + L"agesweep-spool-" +
+        std::to_wstring(GetCurrentProcessId()) + L"-" +
+        std::to_wstring(GetTickCount64()) + L"-" +
+        std::to_wstring(++counter) + L".tmp";
+    const HANDLE file = CreateFileW(
+        name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    *error = GetLastError();
+    if (*error != ERROR_FILE_EXISTS && *error != ERROR_ALREADY_EXISTS) break;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
 class Win32LogFile : public LogFile {
  public:
   Win32LogFile(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info,
@@ -165,25 +185,23 @@ class Win32LogFile : public LogFile {
   FileIdentity Identity() override { return identity_; }
 
   std::unique_ptr<LogSpool> MakeSpool(std::string* error_text) override {
-    static unsigned counter = 0;
     DWORD error = ERROR_SUCCESS;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      const std::wstring name =
-          folder_ + L"agesweep-spool-" +
-          std::to_wstring(GetCurrentProcessId()) + L"-" +
-          std::to_wstring(GetTickCount64()) + L"-" +
-          std::to_wstring(++counter) + L".tmp";
-      const HANDLE file = CreateFileW(
-          name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-      if (file != INVALID_HANDLE_VALUE)
-        return std::make_unique<Win32LogSpool>(file);
-      error = GetLastError();
-      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
-    }
+    if (HANDLE file = MakeSpoolFile(folder_, &error); file != INVALID_HANDLE_VALUE)
+      return std::make_unique<Win32LogSpool>(file);
+    // Said for the folder the user chose, where the spool was meant to be.
     *error_text = SystemErrorText(error);
+    // A folder that takes the log file but no new file beside it: the
+    // user's temporary folder then.
+    wchar_t temp[MAX_PATH + 2];
+    const DWORD n = GetTempPathW(MAX_PATH + 2, temp);
+    if (n > 0 && n <= MAX_PATH + 1) {
+      if (HANDLE file = MakeSpoolFile(std::wstring(temp, n), &error);
+          file != INVALID_HANDLE_VALUE)
+        return std::make_unique<Win32LogSpool>(file);
+    }
     return nullptr;
   }
+
 
   // Whole or not at all.
   using LogFile::Append;
