@@ -1,9 +1,11 @@
 #include "platform/read_ahead.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <new>
 #include <string>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -100,6 +102,10 @@ ReadAheadPool::ReadAheadPool(FolderTasks& tasks, const ReadAheadPlan& plan,
                              std::shared_ptr<Folder> top,
                              ReadAheadLimits limits)
     : tasks_(tasks), plan_(plan), limits_(limits) {
+  threads_while_fast_ =
+      limits_.threads_while_fast > 0
+          ? static_cast<size_t>(limits_.threads_while_fast)
+          : std::max<size_t>(1, std::thread::hardware_concurrency());
   // Queued before any thread runs, so that nothing here can fail once one
   // does.
   top->listing = Folder::Work::kQueued;
@@ -122,6 +128,7 @@ ReadAheadPool::~ReadAheadPool() {
     stopping_ = true;
   }
   work_.notify_all();
+  slow_.notify_all();
   for (PoolThread& thread : threads_) thread.Join();
 }
 
@@ -178,6 +185,68 @@ void ReadAheadPool::ReleaseBudget() {
   work_.notify_all();
 }
 
+void ReadAheadPool::Park(Task task) {
+  Folder& folder = *task.folder;
+  folder.parked.push_back(Folder::ParkedRead{std::move(task.chunk), task.item});
+  if (folder.in_parked_list) return;
+  // Folders done with stay listed until a thread looks here; past twice as
+  // many as were left last time, they go, so that the list stays as short
+  // as the folders being read ahead.
+  if (parked_in_.size() >= parked_in_prune_at_) {
+    std::erase_if(parked_in_, [](const std::weak_ptr<Folder>& weak) {
+      const std::shared_ptr<Folder> f = weak.lock();
+      if (f && !f->left && !f->parked.empty()) return false;
+      if (f) f->in_parked_list = false;
+      return true;
+    });
+    parked_in_prune_at_ = std::max<size_t>(64, 2 * parked_in_.size());
+  }
+  parked_in_.push_back(task.folder);
+  folder.in_parked_list = true;
+}
+
+ReadAheadPool::Task ReadAheadPool::TakeFirstParked(
+    const std::shared_ptr<Folder>& folder) {
+  Folder::ParkedRead read = std::move(folder->parked[folder->parked_next++]);
+  if (folder->parked_next == folder->parked.size()) {
+    folder->parked.clear();
+    folder->parked_next = 0;
+  }
+  const uint32_t first = read.batch * static_cast<uint32_t>(Chunk::kBatch);
+  const uint32_t slot = read.chunk->facts_entry[first] + 1;
+  const uint32_t index = read.chunk->index;
+  return Task{Task::kRead, folder, nullptr, std::move(read.chunk), read.batch,
+              folder->place.get(), index, slot};
+}
+
+void ReadAheadPool::Unpark(const std::shared_ptr<Folder>& folder) {
+  if (folder->parked.empty()) return;
+  if (folder->left) {
+    std::vector<Folder::ParkedRead>().swap(folder->parked);
+    folder->parked_next = 0;
+    return;
+  }
+  queue_.push(TakeFirstParked(folder));
+  work_.notify_one();
+}
+
+bool ReadAheadPool::TakeParked(Task* task) {
+  while (!parked_in_.empty()) {
+    const std::shared_ptr<Folder> folder = parked_in_.front().lock();
+    if (folder && !folder->left && !folder->parked.empty()) {
+      *task = TakeFirstParked(folder);
+      return true;
+    }
+    if (folder) {
+      folder->in_parked_list = false;
+      std::vector<Folder::ParkedRead>().swap(folder->parked);
+      folder->parked_next = 0;
+    }
+    parked_in_.erase(parked_in_.begin());
+  }
+  return false;
+}
+
 void ReadAheadPool::ThrowIfOutOfMemory() const {
   if (out_of_memory_.load()) throw std::bad_alloc();
 }
@@ -187,18 +256,31 @@ void ReadAheadPool::Work() {
   // memory of its own, not even an arena of the allocator's.
   std::unique_ptr<ListScratch> scratch;
   std::unique_lock<std::mutex> lock(mutex_);
-  ++workers_;
+  const size_t index = workers_++;
   try {
+    if (index >= threads_while_fast_)
+      slow_.wait(lock, [&] {
+        return waiting_on_system_ || stopping_ || out_of_memory_.load();
+      });
     while (!stopping_ && !out_of_memory_.load()) {
-      if (queue_.empty()) {
+      Task task;
+      if (!queue_.empty()) {
+        task = queue_.top();
+        queue_.pop();
+        if (!Pending(task)) continue;
+        if (OverBudget(task)) {
+          deferred_.push_back(std::move(task));
+          continue;
+        }
+        if (task.kind == Task::kRead &&
+            task.folder->readers >= limits_.readers_per_folder) {
+          Park(std::move(task));
+          continue;
+        }
+      } else if (!TakeParked(&task)) {
         work_.wait(lock);
         continue;
-      }
-      Task task = queue_.top();
-      queue_.pop();
-      if (!Pending(task)) continue;
-      if (OverBudget(task)) {
-        deferred_.push_back(std::move(task));
+      } else if (!Pending(task)) {
         continue;
       }
       if (task.kind == Task::kList && !scratch) scratch = tasks_.MakeScratch();
@@ -209,6 +291,7 @@ void ReadAheadPool::Work() {
     if (!lock.owns_lock()) lock.lock();
     out_of_memory_ = true;
     done_.notify_all();
+    slow_.notify_all();
   }
 }
 
@@ -216,6 +299,7 @@ void ReadAheadPool::Run(Task& task, ListScratch* scratch,
                         std::unique_lock<std::mutex>& lock) {
   Folder& folder = *task.folder;
   ++folder.users;
+  const auto start = std::chrono::steady_clock::now();
   switch (task.kind) {
     case Task::kList:
       List(task.folder, *scratch, lock);
@@ -226,16 +310,29 @@ void ReadAheadPool::Run(Task& task, ListScratch* scratch,
     case Task::kRead: {
       Chunk& chunk = *task.chunk;
       chunk.batches[task.item].store(Chunk::kRunning);
+      ++folder.readers;
       lock.unlock();
       ReadBatch(*task.folder, chunk, task.item);
       lock.lock();
+      --folder.readers;
       chunk.batches[task.item].store(Chunk::kDone, std::memory_order_release);
       done_.notify_all();
+      Unpark(task.folder);
       break;
     }
     case Task::kRemove:
       RemoveQueued(folder, lock);
       break;
+  }
+  // A task that waits on the system for milliseconds (a remover makes many
+  // removals, so it is not timed) means threads beyond the cores pay: they
+  // wait together. Several such, so that a thread put off a core once does
+  // not start them all.
+  if (!waiting_on_system_ && task.kind != Task::kRemove &&
+      std::chrono::steady_clock::now() - start > std::chrono::milliseconds(2) &&
+      ++slow_tasks_ >= 4) {
+    waiting_on_system_ = true;
+    slow_.notify_all();
   }
   // Only where the walk stopped part-way, or removals remain in it, does it
   // leave a folder that a thread is still working in.

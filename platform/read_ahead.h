@@ -145,6 +145,18 @@ struct Folder {
   std::vector<std::shared_ptr<struct Removal>> removals;
   uint8_t removers_queued = 0;  // remove tasks, not yet begun
   uint8_t removers_running = 0;
+  uint8_t readers = 0;          // read tasks running in it
+  // Read tasks that came when as many were running in it as one folder
+  // takes, waiting, in order, for one of those to end, or for a thread
+  // with nothing else to do. They name their chunk and batch only: a
+  // folder must not own what owns it.
+  struct ParkedRead {
+    std::shared_ptr<Chunk> chunk;
+    uint32_t batch = 0;
+  };
+  std::vector<ParkedRead> parked;
+  size_t parked_next = 0;        // the first of `parked` still waiting
+  bool in_parked_list = false;   // named in the pool's list of such folders
   bool held_ahead = false;  // opened ahead, not yet taken by the walk
   bool held_for_removals = false;  // left, and open for its removals
   bool left = false;        // the walk is done with it: nothing more to read
@@ -240,6 +252,15 @@ struct ReadAheadLimits {
   // entries of one folder one at a time; more than one overlaps the
   // readings before the removals.
   int removers_per_folder = 1;
+  // Threads reading facts in one folder at once while there is reading to
+  // do in others. A share answers look-ups in one folder nearly one after
+  // another, and a removal there holds them all up; threads spread over
+  // the folders ahead get through them several times faster.
+  int readers_per_folder = 2;
+  // Threads that start at once; the others wait until tasks are seen to
+  // wait on the system (a share, a disk), and until then would only take
+  // the cores from those that work. 0: one a core.
+  int threads_while_fast = 0;
 };
 
 class ReadAheadPool : public std::enable_shared_from_this<ReadAheadPool> {
@@ -309,6 +330,13 @@ class ReadAheadPool : public std::enable_shared_from_this<ReadAheadPool> {
   bool OverBudget(const Task& task) const;
   void Push(Task task);
   void ReleaseBudget();
+  // Sets the read task `task` aside until a reader in its folder is done;
+  // queues the first read set aside in `folder` again; takes the first
+  // read set aside in any folder, for a thread that has nothing else.
+  void Park(Task task);
+  void Unpark(const std::shared_ptr<Folder>& folder);
+  bool TakeParked(Task* task);
+  static Task TakeFirstParked(const std::shared_ptr<Folder>& folder);
   void List(const std::shared_ptr<Folder>& folder, ListScratch& scratch,
             std::unique_lock<std::mutex>& lock);
   void Open(const Task& task, std::unique_lock<std::mutex>& lock);
@@ -331,8 +359,16 @@ class ReadAheadPool : public std::enable_shared_from_this<ReadAheadPool> {
   std::mutex mutex_;
   std::condition_variable work_;    // workers wait here for tasks
   std::condition_variable done_;    // the walk waits here for a task
+  std::condition_variable slow_;    // threads past the first wait here
+  size_t threads_while_fast_ = 0;
+  size_t slow_tasks_ = 0;  // tasks that took long enough to be waiting
+  bool waiting_on_system_ = false;
   std::priority_queue<Task, std::vector<Task>, Later> queue_;
   std::vector<Task> deferred_;  // over the budget when their turn came
+  // The folders with reads set aside, in the order they were first: as
+  // many as are being read ahead at once, at most.
+  std::vector<std::weak_ptr<Folder>> parked_in_;
+  size_t parked_in_prune_at_ = 64;
   size_t workers_ = 0;  // threads that have started taking tasks
   size_t folders_ahead_ = 0;
   size_t bytes_ahead_ = 0;

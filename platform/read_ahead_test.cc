@@ -162,6 +162,9 @@ TEST(ReadAheadPoolTest, TinyLimitsDeferButNeverChangeTheWalkOrRepeatWork) {
       {{4, 64, 512}},       // bytes the only bound
       {{16, 1, 1}},         // every budget spent at once
       {{2, 1000, 1 << 20}}, // nothing deferred
+      // One reader a folder, every thread at once: reads are set aside
+      // and taken up again, by a reader done in the folder or an idle one.
+      {{16, 64, 1 << 20, 1, 1, 16}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::Message() << row.limits.threads << " threads, "

@@ -16,8 +16,8 @@ namespace {
 // many reports may wait behind the first of them: enough to keep the
 // platform's threads busy behind a slow share, few enough that a stop
 // leaves little to finish. Measured in bench/README.md.
-constexpr size_t kRemovalsInFlight = 1024;
-constexpr size_t kReportsHeld = 4096;
+constexpr size_t kRemovalsInFlight = 4096;
+constexpr size_t kReportsHeld = 8192;
 
 // What the sweep has to say, held back while a deletion before it is still
 // being made, so that the observer hears everything in walk order.

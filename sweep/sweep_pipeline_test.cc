@@ -121,7 +121,7 @@ class MemListing final : public ChunkedListing {
                                      std::shared_ptr<ReadAheadPool>) override {
     return nullptr;
   }
-  ReadAheadLimits Limits() override { return ReadAheadLimits{threads_, 4, 1 << 20}; }
+  ReadAheadLimits Limits() override { return ReadAheadLimits{threads_, 4, 1 << 20, 1, 2, threads_}; }
   int threads_;
 };
 
