@@ -89,11 +89,6 @@ std::unique_ptr<PendingRemoval> ChunkedListing::RemoveCurrentLater(
   auto made = std::make_unique<MadeRemoval>();
   RemovalOutcome& outcome = made->outcome;
   tasks_.Remove(*folder_, *chunk_, current(), rule, &outcome);
-  try {
-    if (!outcome.error_wording && (outcome.kind == RemovalOutcome::kUnreadable ||
-                                   outcome.kind == RemovalOutcome::kFailed))
-      outcome.error_text = ErrorText(outcome.error_number);
-  } catch (const std::bad_alloc&) {
-  }
+  tasks_.Word(&outcome);
   return made;
 }

@@ -1,19 +1,9 @@
 // What every listing can do with the operations each platform gives it.
-#include <new>
 #include <utility>
 
 #include "platform/platform.h"
 
-RemovalOutcome MadeRemoval::Finish() {
-  // Short of memory, a failure is told without its wording rather than not
-  // at all.
-  try {
-    if (outcome.error_text.empty() && outcome.error_wording)
-      outcome.error_text = outcome.error_wording;
-  } catch (const std::bad_alloc&) {
-  }
-  return std::move(outcome);
-}
+RemovalOutcome MadeRemoval::Finish() { return std::move(outcome); }
 
 std::unique_ptr<PendingRemoval> Listing::RemoveCurrentLater(
     const RemovalRule& rule) {

@@ -91,6 +91,17 @@ std::shared_ptr<Chunk> MakeChunk(const Folder& folder, uint32_t index,
   return chunk;
 }
 
+void FolderTasks::Word(RemovalOutcome* outcome) {
+  try {
+    if (outcome->error_wording)
+      outcome->error_text = outcome->error_wording;
+    else if (outcome->kind == RemovalOutcome::kUnreadable ||
+             outcome->kind == RemovalOutcome::kFailed)
+      outcome->error_text = ErrorText(outcome->error_number);
+  } catch (const std::bad_alloc&) {
+  }
+}
+
 // ---------------------------------------------------------------- the pool
 
 bool ReadAheadPool::Later::operator()(const Task& a, const Task& b) const {
@@ -500,14 +511,26 @@ bool ReadAheadPool::TakeChild(const std::shared_ptr<Folder>& parent,
 
 namespace {
 
-// Takes `removal`, made or given up, off its folder's list.
-void Forget(Removal& removal) {
-  std::vector<std::shared_ptr<Removal>>& list = removal.folder->removals;
-  for (auto i = list.begin(); i != list.end(); ++i)
-    if (i->get() == &removal) {
-      list.erase(i);
-      return;
-    }
+// Takes what is made or given up off the front of `folder`'s list, so that
+// its first is always the next to make; one made out of turn goes when
+// those before it have. The list's front is let go of in place, and moved
+// out once it is half the list: each removal costs the same however many
+// are in flight in one folder.
+void Forget(Folder& folder) {
+  std::vector<std::shared_ptr<Removal>>& list = folder.removals;
+  size_t& first = folder.removals_first;
+  while (first < list.size()) {
+    const uint8_t state = list[first]->state.load();
+    if (state != Removal::kDone && state != Removal::kGivenUp) break;
+    list[first++].reset();
+  }
+  if (first == list.size()) {
+    list.clear();
+    first = 0;
+  } else if (first >= 64 && 2 * first >= list.size()) {
+    list.erase(list.begin(), list.begin() + static_cast<ptrdiff_t>(first));
+    first = 0;
+  }
 }
 
 }  // namespace
@@ -552,7 +575,7 @@ std::unique_ptr<PendingRemoval> ReadAheadPool::HandOver(
               removal->chunk->index, entry + 1});
   } catch (const std::bad_alloc&) {
     --folder->removers_queued;
-    Forget(*removal);
+    folder->removals.pop_back();
     throw;
   }
   return pending;
@@ -568,10 +591,11 @@ void ReadAheadPool::RemoveQueued(Folder& folder,
   Removal* batch[kAtOnce];
   for (;;) {
     size_t n = 0;
-    for (const std::shared_ptr<Removal>& removal : folder.removals) {
+    for (size_t i = folder.removals_first; i < folder.removals.size(); ++i) {
+      Removal* removal = folder.removals[i].get();
       if (removal->state.load() != Removal::kQueued) continue;
       removal->state.store(Removal::kRunning);
-      batch[n++] = removal.get();
+      batch[n++] = removal;
       if (n == kAtOnce) break;
     }
     if (n == 0) break;
@@ -600,7 +624,7 @@ void ReadAheadPool::Done(Removal& removal) {
   // Held, so that the folder is not closed under the removal.
   const std::shared_ptr<Folder> folder = removal.folder;
   removal.state.store(Removal::kDone, std::memory_order_release);
-  Forget(removal);
+  Forget(*folder);
   Release(*folder);
 }
 
@@ -619,16 +643,7 @@ RemovalOutcome ReadAheadPool::Finish(Removal& removal) {
     }
   }
   RemovalOutcome outcome = removal.outcome;
-  // Worded in the walk's thread. Short of memory, the failure is told
-  // without its wording rather than not at all.
-  try {
-    if (outcome.error_wording)
-      outcome.error_text = outcome.error_wording;
-    else if (outcome.kind == RemovalOutcome::kUnreadable ||
-             outcome.kind == RemovalOutcome::kFailed)
-      outcome.error_text = tasks_.ErrorText(outcome.error_number);
-  } catch (const std::bad_alloc&) {
-  }
+  tasks_.Word(&outcome);
   return outcome;
 }
 
@@ -637,13 +652,13 @@ bool ReadAheadPool::Cancel(Removal& removal) {
   if (removal.state.load() != Removal::kQueued) return false;
   removal.state.store(Removal::kGivenUp);
   const std::shared_ptr<Folder> folder = removal.folder;
-  Forget(removal);
+  Forget(*folder);
   Release(*folder);
   return true;
 }
 
 void ReadAheadPool::Release(Folder& folder) {
-  if (!folder.left || folder.users != 0 || !folder.removals.empty()) return;
+  if (!folder.left || folder.users != 0 || folder.HasRemovals()) return;
   if (folder.held_for_removals) {
     folder.held_for_removals = false;
     --folders_ahead_;
@@ -657,13 +672,14 @@ void ReadAheadPool::Leave(Folder& folder) {
   folder.left = true;
   // Removals not yet made keep the folder open, within the budget of what
   // is held ahead: past it, the walk makes them, or waits for them, now.
-  if (!folder.removals.empty() && folders_ahead_ < limits_.folders_ahead) {
+  if (folder.HasRemovals() && folders_ahead_ < limits_.folders_ahead) {
     folder.held_for_removals = true;
     ++folders_ahead_;
     return;
   }
-  while (!folder.removals.empty()) {
-    const std::shared_ptr<Removal> removal = folder.removals.front();
+  while (folder.HasRemovals()) {
+    const std::shared_ptr<Removal> removal =
+        folder.removals[folder.removals_first];
     if (removal->state.load() == Removal::kQueued)
       Make(*removal, lock);
     else

@@ -119,6 +119,7 @@ struct Folder {
   // Lets go of the platform's handle on the folder.
   void Close() { open.reset(); }
 
+  // Where its listing, or its opening ahead, stands.
   enum class Work : uint8_t { kNone, kQueued, kRunning };
   enum class Opened : uint8_t {
     kNot,     // not yet, or read ahead gave up: the walk opens it itself
@@ -141,8 +142,11 @@ struct Folder {
   Work opening = Work::kNone;
   Opened opened = Opened::kNot;
   int64_t open_error = 0;  // the platform's numbering
-  // Removals in it handed over and not yet made, in the walk's order.
+  // Removals in it handed over, in the walk's order, from `removals_first`
+  // on: the first is not yet made, and those after it may be.
   std::vector<std::shared_ptr<struct Removal>> removals;
+  size_t removals_first = 0;
+  bool HasRemovals() const { return removals_first < removals.size(); }
   uint8_t removers_queued = 0;  // remove tasks, not yet begun
   uint8_t removers_running = 0;
   uint8_t readers = 0;          // read tasks running in it
@@ -229,6 +233,10 @@ struct FolderTasks {
                       const RemovalRule& rule, RemovalOutcome* outcome) = 0;
   // The platform's wording of its failure `error`.
   virtual std::string ErrorText(int64_t error) = 0;
+  // Gives the failure of a removal Remove made its wording, in the walk's
+  // thread: the platform's own text where it set one, else ErrorText.
+  // Short of memory, the failure is told without it rather than not at all.
+  void Word(RemovalOutcome* outcome);
 };
 
 // A thread of the pool, started with a small stack, taking no signals, and
