@@ -1,5 +1,8 @@
 #include <errno.h>
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -32,11 +35,21 @@ void RaiseOpenFileLimit() {
   }
 }
 
+// The threads reading ahead allocate little (a chunk of names now and
+// then), but each would get an arena of its own: a couple of MiB of peak
+// memory for nothing. Two arenas serve them and the walk as fast.
+void ShareTheAllocatorsArenas() {
+#if defined(__GLIBC__) && defined(M_ARENA_MAX)
+  mallopt(M_ARENA_MAX, 2);
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   OpenClosedStandardDescriptors();
   RaiseOpenFileLimit();
+  ShareTheAllocatorsArenas();
   std::unique_ptr<Platform> platform = MakePosixPlatform(argc, argv);
   std::unique_ptr<WindowDisplay> window = MakeTerminalWindow();
   return RunProgram(*platform, *window);

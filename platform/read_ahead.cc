@@ -335,12 +335,20 @@ void ReadAheadPool::Run(Task& task, ListScratch* scratch,
       RemoveQueued(folder, lock);
       break;
   }
-  // A task that waits on the system for milliseconds (a remover makes many
-  // removals, so it is not timed) means threads beyond the cores pay: they
-  // wait together. Several such, so that a thread put off a core once does
-  // not start them all.
-  if (!waiting_on_system_ && task.kind != Task::kRemove &&
-      std::chrono::steady_clock::now() - start > std::chrono::milliseconds(2) &&
+  // An opening, or a batch of facts, that took over 100 µs an entry waited
+  // on the system (a share, a disk; memory answers in a few): threads
+  // beyond the cores then pay, since they wait together. Four such, so
+  // that a thread put off its core once does not start them all. A list
+  // is as long as its folder, and a remover makes many removals: neither
+  // is timed.
+  size_t entries = 0;
+  if (task.kind == Task::kOpen) entries = 1;
+  if (task.kind == Task::kRead)
+    entries = std::min(Chunk::kBatch,
+                       task.chunk->facts_entry.size() - task.item * Chunk::kBatch);
+  if (!waiting_on_system_ && entries > 0 &&
+      std::chrono::steady_clock::now() - start >
+          entries * std::chrono::microseconds(100) &&
       ++slow_tasks_ >= 4) {
     waiting_on_system_ = true;
     slow_.notify_all();
