@@ -121,6 +121,12 @@ bool TakesValue(Switch kind) {
          kind == Switch::kExclude || kind == Switch::kWildcard;
 }
 
+// Whether `word` starts a switch, or is one where every word counts: it
+// ends a pattern list the shell split.
+bool IsSwitchWord(const std::string& word, bool posix_words) {
+  return word[0] == '/' || SwitchOf(word, posix_words) != Switch::kNone;
+}
+
 std::string LowerAscii(std::string s) {
   for (char& c : s)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -133,11 +139,20 @@ std::string Meant(const std::vector<std::string>& words, size_t i) {
   const std::string& word = words[i];
   // A pattern list the shell split at its spaces, or expanded.
   size_t w = i;
-  while (w > 1 && words[w - 1][0] != '/') --w;
+  while (w > 1 && !IsSwitchWord(words[w - 1], true)) --w;
   if (w > 1 && w < i && SwitchOf(words[w - 1], true) == Switch::kWildcard) {
-    std::string list = words[w];
-    for (size_t k = w + 1; k < words.size() && words[k][0] != '/'; ++k)
-      list += ";" + words[k];
+    // Built from the patterns as typed: without the quotes the joining
+    // put around an argument that held a space, nor the commas a list
+    // written with ", " has.
+    std::string list;
+    for (size_t k = w; k < words.size() && !IsSwitchWord(words[k], true); ++k) {
+      std::string pattern;
+      for (char c : words[k])
+        if (c != '"') pattern += c;
+      while (!pattern.empty() && pattern.back() == ',') pattern.pop_back();
+      if (pattern.empty()) continue;
+      list += (list.empty() ? "" : ";") + pattern;
+    }
     return " (quote the pattern list for the shell: /W '" + list + "')";
   }
   // -Q for /Q.
@@ -151,6 +166,13 @@ std::string Meant(const std::vector<std::string>& words, size_t i) {
   for (const SwitchWord& s : kSwitchWords)
     if (LowerAscii(word) == LowerAscii(s.word))
       return std::string(" (did you mean ") + s.word + "?)";
+  // -h, -v, --Version, /version: how other programs spell them.
+  const size_t bare_at = word.find_first_not_of("-/");
+  if (bare_at >= 1 && bare_at <= 2 && bare_at != std::string::npos) {
+    const std::string bare = LowerAscii(word.substr(bare_at));
+    if (bare == "h" || bare == "help") return " (did you mean --help?)";
+    if (bare == "v" || bare == "version") return " (did you mean --version?)";
+  }
   // /T14 for /T 14, /Mm for /M m; not /tmp/x for /t mp/x.
   for (const SwitchWord& s : kSwitchWords) {
     const std::string name = s.word;
@@ -231,8 +253,9 @@ void ApplySwitch(Switch kind, const std::string* next, RunSettings* settings,
 // means the list was written with spaces. The error breaks the arguments
 // line right after the switch word.
 void CheckWildcardSyntax(const std::vector<std::string>& words, size_t i,
-                         RunLog* log, SwitchLoopResult* result) {
-  if (i + 2 < words.size() && words[i + 2][0] != '/') {
+                         bool posix_words, RunLog* log,
+                         SwitchLoopResult* result) {
+  if (i + 2 < words.size() && !IsSwitchWord(words[i + 2], posix_words)) {
     log->EndLine();
     log->Append(kWildcardSyntaxError);
     log->EndLine();
@@ -264,7 +287,8 @@ SwitchLoopResult RunSwitchLoop(const std::vector<std::string>& words,
     }
     ApplySwitch(kind, next, settings, &result);
     if (result.help) return result;
-    if (kind == Switch::kWildcard) CheckWildcardSyntax(words, i, log, &result);
+    if (kind == Switch::kWildcard)
+      CheckWildcardSyntax(words, i, posix_words, log, &result);
   }
   // On POSIX every word counts: a word no switch used is a slip (a switch
   // mistyped, a folder without its /F, a pattern list the shell split),
@@ -306,8 +330,9 @@ std::optional<SweepSettings> SettleSettings(const SwitchLoopResult& loop,
   if (!interval)
     refusals->push_back("Error: Unknown interval " + settings.Interval +
                         ". Use " + IntervalCodeList() + ".");
-  // The folder is still empty when TEMP was empty too.
-  if (folder.empty())
+  // The folder is still empty when TEMP was empty too; after a word that
+  // was not understood, that would only repeat the slip.
+  if (folder.empty() && loop.unknown_words.empty())
     refusals->push_back(
         "Error: No folder to sweep. Give /F folder or set TEMP.");
   if (!refusals->empty()) return std::nullopt;

@@ -207,10 +207,8 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
   if (!settings.LogToFile) log.KeepNothing();
   if (loop.wildcard_syntax_error) platform.ReportError(kWildcardSyntaxError);
 
-  if (loop.retired) {
-    log.AppendLine(kRetiredSwitchText);
-    return quit(platform, log, settings.LogToFile, kExitRefused);
-  }
+  if (loop.retired)
+    return Refuse(platform, log, settings.LogToFile, {kRetiredSwitchText});
   std::vector<std::string> refusals;
   std::optional<SweepSettings> sweep = SettleSettings(
       loop, settings, platform.GetEnv("TEMP"), platform.Separator(), &refusals);

@@ -297,6 +297,15 @@ TEST(EveryWordCounts, UnknownWordsRefuseTheRunWithAHint) {
       {"/Q /F /data w1 w2 w3 w4 w5 w6 w7 w8 w9 w10 w11 w12 w13 w14 w15 w16 w17 "
        "w18",
        "agesweep: too many words (21); at most 20 are read"},
+      {"/Q /F /data /W \"*.log, *.tmp\" --dry-run",
+       "agesweep: unknown word *.tmp\" (quote the pattern list for the shell: "
+       "/W '*.log;*.tmp')"},
+      {"/Q /F /data -h", "agesweep: unknown word -h (did you mean --help?)"},
+      {"/Q /F /data -v", "agesweep: unknown word -v (did you mean --version?)"},
+      {"/Q /F /data --Version",
+       "agesweep: unknown word --Version (did you mean --version?)"},
+      {"/Q /F /data /version",
+       "agesweep: unknown word /version (did you mean --version?)"},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.args);
@@ -320,6 +329,33 @@ TEST(EveryWordCounts, UnknownWordsRefuseTheRunWithAHint) {
         EXPECT_NE(kExitRefused, status);
       }
     }
+  }
+}
+
+// What stderr says of a refusal is the refusal alone, and a switch word
+// after a pattern list is no second pattern.
+TEST(EveryWordCounts, StderrSaysTheRefusalAloneAndSwitchesEndAPatternList) {
+  const struct {
+    const char* args;
+    int status;
+    std::vector<std::string> errors;
+  } kRows[] = {
+      {"/Q -h", kExitRefused,
+       {"agesweep: unknown word -h (did you mean --help?)"}},
+      {"/Q /F /data /I *.log", kExitRefused, {kRetiredSwitchText}},
+      {"/F /data /W *.log --dry-run", kExitOk,
+       {"agesweep: dry run: 1 file would be deleted"}},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.args);
+    FakePlatform p;
+    p.every_word_counts = true;
+    p.AddFile("/data/old.log", FakeFileTime(2000, 1, 1));
+    p.argument_text = row.args;
+    WindowModel window;
+    EXPECT_EQ(row.status, Form_Load(p, window).exit_status);
+    EXPECT_EQ(row.errors, p.errors);
+    EXPECT_TRUE(p.Find("/data/old.log"));
   }
 }
 
