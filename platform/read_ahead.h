@@ -25,6 +25,14 @@
 //   walk gives some of it back. A deferred or queued task holds shared
 //   ownership of what it names, so it stays valid whatever the walk has
 //   done meanwhile; it only finds that it is no longer pending.
+// - Taken from the queue, a read for a folder in which as many reads run
+//   as one folder takes (ReadAheadLimits::readers_per_folder) is set aside
+//   in that folder, and queued again when one of them ends; a thread that
+//   finds the queue empty takes one set aside anywhere. So threads spread
+//   over the folders ahead while there are some, and all help in one that
+//   is alone.
+// - Threads up to one a core take tasks from the start; the others wait
+//   until openings or reads are seen to wait on the system.
 // - The walk waits only for work a thread is running now: what is queued,
 //   deferred or not yet planned, it does itself, in its own thread, so no
 //   budget and no lack of threads can stall it.
