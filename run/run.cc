@@ -232,6 +232,8 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
                      error_text + ". " + kLogHint});
     sweep->own_log = log_file->Identity();
     log.SpoolBeside(*log_file);
+    if (!log.spooling())
+      sweep->removals_in_flight = RunLog::kDeletionsInReserve;
   }
 
   std::string unlisted_error;

@@ -31,24 +31,21 @@ void RunLog::KeepNothing() {
   std::string().swap(text);
 }
 
+void RunLog::SpoolBeside(LogFile& file) {
+  std::string error_text;
+  try {
+    spool_ = file.MakeSpool(&error_text);
+  } catch (const std::bad_alloc&) {
+  }
+  // Nowhere to spool: the block stays in memory, as it always did, and the
+  // run goes on unless memory runs out. Only a spool that took part of the
+  // block and then failed must stop it.
+  if (spool_) file_ = &file;
+}
+
 bool RunLog::Spool() {
   if (!file_ || !spool_error_.empty()) return false;
   if (text.empty()) return true;
-  if (!spool_) {
-    std::string error_text;
-    try {
-      spool_ = file_->MakeSpool(&error_text);
-    } catch (const std::bad_alloc&) {
-      return false;  // short of memory, not of a spool: the next try may do
-    }
-    if (!spool_) {
-      // Nowhere to spool: the block stays in memory, as it always did, and
-      // the run goes on unless memory runs out. Only a spool that took part
-      // of the block and then failed must stop it.
-      file_ = nullptr;
-      return false;
-    }
-  }
   std::string error_text;
   if (!spool_->Write(text, &error_text)) {
     spool_error_ = error_text.empty() ? "the write failed" : error_text;

@@ -33,11 +33,18 @@ struct RunLog {
   // before SpoolBeside.
   void Wrap();
 
-  // From now on the block goes to a spool that `file` makes once it
-  // outgrows kLogChunkBytes, so that its memory stays bounded however much
-  // the run does; where none can be made, it stays in memory. `file`
-  // outlives the spool (AppendBlock closes it).
-  void SpoolBeside(LogFile& file) { file_ = &file; }
+  // From now on the block goes, once it outgrows kLogChunkBytes, to a
+  // spool that `file` makes now, so that its memory stays bounded however
+  // much the run does; where none can be made, it stays in memory. Made at
+  // once, while the run has memory: lines that come once it has none can
+  // then still be moved out of the way. `file` outlives the spool
+  // (AppendBlock closes it).
+  void SpoolBeside(LogFile& file);
+  // Whether the block has a spool to go to, rather than only memory. A
+  // block without one keeps room for the lines of this many deletions
+  // under way when memory runs out; a sweep must have no more in flight.
+  bool spooling() const { return file_ != nullptr; }
+  static constexpr size_t kDeletionsInReserve = 64;
   // For a run that writes no log: its lines are dropped as they come.
   void KeepNothing();
 
@@ -52,16 +59,17 @@ struct RunLog {
  private:
   friend bool AppendBlock(Platform&, LogFile&, const std::string&, RunLog&);
 
-  // Room for the lines that close a block, and for those of the deletions
-  // still under way when the walk stops, which report after it: up to 64
-  // at a time, a line or two each, with paths of several hundred bytes.
+  // Room for the lines that close a block, and, in a block with no spool,
+  // for those of the deletions still under way when the walk stops, which
+  // report after it: up to kDeletionsInReserve, a line or two each, with
+  // paths of several hundred bytes.
   static constexpr size_t kReserveBytes = 64 << 10;
 
   // Makes room for `n` more bytes, keeping the reserve beyond them while
   // memory allows.
   void MakeRoom(size_t n);
-  // Moves the text into the spool, making it on first use; false when
-  // there is none to move it to, or it failed.
+  // Moves the text into the spool; false when there is none to move it
+  // to, or it failed.
   bool Spool();
 
   bool keep_ = true;

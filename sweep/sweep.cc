@@ -1,5 +1,6 @@
 #include "sweep/sweep.h"
 
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -12,18 +13,17 @@
 
 namespace {
 
-// How many deletions of a quiet sweep may be in flight at once, and how
-// many reports may wait behind the first of them: enough to keep the
-// platform's threads busy behind a slow share, few enough that a stop
-// leaves little to finish. Measured in bench/README.md.
-constexpr size_t kRemovalsInFlight = 4096;
-constexpr size_t kReportsHeld = 8192;
+// How many reports may wait behind the first deletion still in flight, for
+// each deletion that may be: few enough that a stop leaves little to say.
+constexpr size_t kReportsHeldPerRemoval = 2;
 
 // What the sweep has to say, held back while a deletion before it is still
 // being made, so that the observer hears everything in walk order.
 class Reports {
  public:
-  explicit Reports(SweepObserver& observer) : observer_(observer) {}
+  Reports(SweepObserver& observer, size_t removals_in_flight)
+      : observer_(observer),
+        removals_in_flight_(std::max<size_t>(1, removals_in_flight)) {}
 
   void Matched(const std::string& path, const FileTimes& times) {
     if (held_.empty()) return observer_.FileMatched(path, times);
@@ -105,7 +105,8 @@ class Reports {
   // What is done is said at once; what is not, once too much waits.
   void TellWhatIsDue() {
     while (!held_.empty() &&
-           (removals_ > kRemovalsInFlight || held_.size() > kReportsHeld ||
+           (removals_ > removals_in_flight_ ||
+            held_.size() > kReportsHeldPerRemoval * removals_in_flight_ ||
             Ready(held_.front())))
       TellFirst();
   }
@@ -160,6 +161,7 @@ class Reports {
   }
 
   SweepObserver& observer_;
+  const size_t removals_in_flight_;
   std::deque<Held> held_;
   size_t removals_ = 0;  // held, given up or not
 };
@@ -174,7 +176,7 @@ struct Walk final : ReadAheadPlan, RemovalRule {
       : platform(platform),
         settings(settings),
         observer(observer),
-        reports(observer),
+        reports(observer, settings.removals_in_flight),
         first_weekday(platform.Locale().first_weekday),
         separator(platform.Separator()),
         wildcard(settings.wildcard) {}

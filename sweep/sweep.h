@@ -25,6 +25,11 @@ struct SweepSettings {
   bool dry_run = false;
   // The run's own log file, which the sweep never deletes.
   std::optional<FileIdentity> own_log;
+  // How many deletions of a quiet sweep may be in flight at once: enough
+  // to keep the platform's threads busy behind a slow share (measured in
+  // bench/README.md), fewer where the observer must have room for what
+  // each says after a stop.
+  size_t removals_in_flight = 4096;
 };
 
 // What a sweep reports as it goes, in walk order. The sweep only says what
