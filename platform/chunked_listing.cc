@@ -27,7 +27,8 @@ std::shared_ptr<Chunk> ChunkedListing::ReadNextChunk(int64_t* error) {
                      &folder.ended, &folder.list_error);
 }
 
-bool ChunkedListing::Next(DirEntry* entry, std::string* error_text) {
+bool ChunkedListing::Next(DirEntry* entry, int64_t* error_number,
+                          std::string* error_text) {
   while (!chunk_ || pos_ >= chunk_->entries.size()) {
     // The chunk done with goes first: a waiting level holds one chunk.
     chunk_.reset();
@@ -35,7 +36,10 @@ bool ChunkedListing::Next(DirEntry* entry, std::string* error_text) {
     chunk_ = pool_ ? pool_->TakeChunk(folder_, *scratch_, &error)
                    : ReadNextChunk(&error);
     if (!chunk_) {
-      if (error != 0) *error_text = ErrorText(error);
+      if (error != 0) {
+        *error_number = error;
+        *error_text = ErrorText(error);
+      }
       return false;
     }
     pos_ = 0;
@@ -52,7 +56,7 @@ bool ChunkedListing::Next(DirEntry* entry, std::string* error_text) {
 }
 
 std::unique_ptr<Listing> ChunkedListing::OpenCurrentFolder(
-    std::string* error_text) {
+    int64_t* error_number, std::string* error_text) {
   const Chunk::Entry& e = chunk_->entries[current()];
   std::shared_ptr<Folder> child;
   int64_t error = 0;
@@ -71,7 +75,10 @@ std::unique_ptr<Listing> ChunkedListing::OpenCurrentFolder(
     if (child->opened != Folder::Opened::kYes) child.reset();
   }
   if (!child) {
-    if (error != 0) *error_text = ErrorText(error);
+    if (error != 0) {
+      *error_number = error;
+      *error_text = ErrorText(error);
+    }
     return nullptr;
   }
   return MakeChild(std::move(child), scratch_, std::move(pool));

@@ -20,8 +20,10 @@ class ChunkedListing : public Listing {
                  std::shared_ptr<ReadAheadPool> pool);
   ~ChunkedListing() override;
 
-  bool Next(DirEntry* entry, std::string* error_text) final;
-  std::unique_ptr<Listing> OpenCurrentFolder(std::string* error_text) final;
+  bool Next(DirEntry* entry, int64_t* error_number,
+            std::string* error_text) final;
+  std::unique_ptr<Listing> OpenCurrentFolder(int64_t* error_number,
+                                             std::string* error_text) final;
   void ReadAhead(const ReadAheadPlan& plan) final;
   std::unique_ptr<PendingRemoval> RemoveCurrentLater(
       const RemovalRule& rule) final;

@@ -49,16 +49,21 @@ class FakeListing : public Listing {
   // plan will read come with its entry.
   void ReadAhead(const ReadAheadPlan& plan) override { plan_ = &plan; }
 
-  bool Next(DirEntry* entry, std::string* error_text) override {
+  bool Next(DirEntry* entry, int64_t* error_number,
+            std::string* error_text) override {
     if (pos_ >= folder_->children.size()) {
-      if (platform_.Count(FakeCall::kNext, ""))
+      if (platform_.Count(FakeCall::kNext, path_)) {
+        *error_number = kFakeFaultErrorNumber;
         *error_text = kFakeFaultText;
-      else if (!folder_->list_error.empty())
+      } else if (!folder_->list_error.empty()) {
+        *error_number = kFakeFaultErrorNumber;
         *error_text = folder_->list_error;
+      }
       return false;
     }
     const std::string path = path_ + folder_->children[pos_].name;
     if (platform_.Count(FakeCall::kNext, path)) {
+      *error_number = kFakeFaultErrorNumber;
       *error_text = kFakeFaultText;
       return false;
     }
@@ -75,17 +80,23 @@ class FakeListing : public Listing {
     return true;
   }
 
-  std::unique_ptr<Listing> OpenCurrentFolder(std::string* error_text) override {
+  std::unique_ptr<Listing> OpenCurrentFolder(int64_t* error_number,
+                                             std::string* error_text) override {
     FakeNode& node = folder_->children[pos_ - 1];
     if (platform_.Count(FakeCall::kOpenSubfolder, CurrentPath())) {
-      if (platform_.fail_with_trouble) *error_text = kFakeFaultTrouble;
+      if (platform_.fail_with_trouble) {
+        *error_number = kFakeTroubleErrorNumber;
+        *error_text = kFakeFaultTrouble;
+      }
       return nullptr;
     }
     if (!node.open_trouble.empty()) {
+      *error_number = kFakeTroubleErrorNumber;
       *error_text = node.open_trouble;
       return nullptr;
     }
     if (node.unlistable) {
+      *error_number = 13;
       *error_text = "Permission denied";
       return nullptr;
     }
@@ -99,9 +110,11 @@ class FakeListing : public Listing {
                     : TopFolderVerdict::kAllowed;
   }
 
-  bool ReadCurrent(EntryFacts* facts, std::string* error_text) override {
+  bool ReadCurrent(EntryFacts* facts, int64_t* error_number,
+                   std::string* error_text) override {
     const FakeNode& node = folder_->children[pos_ - 1];
     if (platform_.Count(FakeCall::kReadTimes, CurrentPath())) {
+      *error_number = kFakeFaultErrorNumber;
       *error_text = kFakeFaultText;
       return false;
     }
@@ -247,23 +260,28 @@ bool FakePlatform::ToLocal(FileTime time, CivilTime* local) {
 }
 
 std::unique_ptr<Listing> FakePlatform::OpenFolder(const std::string& path,
+                                                  int64_t* error_number,
                                                   std::string* error_text) {
   // Folder texts are absolute in the fake; the root is the separator alone.
   if (Count(FakeCall::kOpenFolder, path)) {
+    *error_number = kFakeFaultErrorNumber;
     *error_text = kFakeFaultText;
     return nullptr;
   }
   FakeNode* node =
       path.empty() || path[0] != separator ? nullptr : Find(path);
   if (!node) {
+    *error_number = 2;
     *error_text = "No such file or directory";
     return nullptr;
   }
   if (!node->is_dir) {
+    *error_number = 20;
     *error_text = "Not a directory";
     return nullptr;
   }
   if (node->unlistable || node->is_link) {
+    *error_number = 13;
     *error_text = "Permission denied";
     return nullptr;
   }

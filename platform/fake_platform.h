@@ -57,6 +57,7 @@ struct FakeCallRecord {
 constexpr int kFakeFaultErrorNumber = 5;
 constexpr char kFakeFaultText[] = "Input/output error";
 constexpr char kFakeFaultTrouble[] = "Too many open files";
+constexpr int kFakeTroubleErrorNumber = 24;
 
 // A UTC file time of a calendar date and time.
 FileTime FakeFileTime(int year, int month, int day, int hour = 0,
@@ -85,6 +86,7 @@ struct FakePlatform : Platform {
     return FormatUsGeneralDate(time);
   }
   std::unique_ptr<Listing> OpenFolder(const std::string& path,
+                                      int64_t* error_number,
                                       std::string* error_text) override;
   std::unique_ptr<LogFile> OpenLogFile(const std::string& path,
                                        std::string* error_text) override;

@@ -9,7 +9,7 @@ std::unique_ptr<PendingRemoval> Listing::RemoveCurrentLater(
     const RemovalRule& rule) {
   auto made = std::make_unique<MadeRemoval>();
   RemovalOutcome& outcome = made->outcome;
-  if (!ReadCurrent(&outcome.facts, &outcome.error_text)) {
+  if (!ReadCurrent(&outcome.facts, &outcome.error_number, &outcome.error_text)) {
     outcome.kind = RemovalOutcome::kUnreadable;
   } else if (!rule.StillToRemove(outcome.facts)) {
     outcome.kind = RemovalOutcome::kKept;

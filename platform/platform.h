@@ -77,6 +77,12 @@ struct RemovalRule {
   virtual bool StillToRemove(const EntryFacts& now) const = 0;
 };
 
+// A due file found to be another, or no longer due, when its deletion
+// comes is kept and told as a failed deletion, in the number the platforms
+// give a file they cannot find, so that a log reader counts it as one.
+constexpr int64_t kFileChangedNumber = 2;
+constexpr char kFileChangedText[] = "the file changed before it could be deleted";
+
 // What became of a removal handed over (Listing::RemoveCurrentLater).
 struct RemovalOutcome {
   enum Kind : uint8_t {
@@ -133,21 +139,24 @@ struct Listing {
   virtual ~Listing() = default;
 
   // Moves to the next entry and describes it. False at the end of the
-  // folder, and when reading it failed: then with `*error_text` set, so
-  // that a folder read only in part is never taken for a whole one.
-  virtual bool Next(DirEntry* entry, std::string* error_text) = 0;
+  // folder, and when reading it failed: then with `*error_number` and
+  // `*error_text` set, so that a folder read only in part is never taken
+  // for a whole one. Failures come as the platform numbers and words them.
+  virtual bool Next(DirEntry* entry, int64_t* error_number,
+                    std::string* error_text) = 0;
 
   // Opens the current entry, a folder, for listing. Null when it is not to
-  // be listed. `*error_text` is set when it could not be opened; it is left
+  // be listed. The failure is set when it could not be opened; it is left
   // alone when it is not to be entered at all: a link, a volume mounted
   // there, or a folder that has gone meanwhile.
   virtual std::unique_ptr<Listing> OpenCurrentFolder(
-      std::string* error_text) = 0;
+      int64_t* error_number, std::string* error_text) = 0;
 
   // Reads the current entry's times and identity as they are now, without
-  // following links. False, with the system's wording, when they cannot be
-  // read; a time the file system does not keep comes back invalid.
-  virtual bool ReadCurrent(EntryFacts* facts, std::string* error_text) = 0;
+  // following links. False, with the failure, when they cannot be read; a
+  // time the file system does not keep comes back invalid.
+  virtual bool ReadCurrent(EntryFacts* facts, int64_t* error_number,
+                           std::string* error_text) = 0;
 
   // Deletes exactly the current entry. On failure returns false with
   // `*error_number` and `*error_text` set to the platform's numbering and
@@ -275,8 +284,9 @@ struct Platform {
 
   // File system.
   // Opens a folder text (ending in the separator) for listing; null, with
-  // the system's wording of the failure, when it cannot be listed.
+  // the failure, when it cannot be listed.
   virtual std::unique_ptr<Listing> OpenFolder(const std::string& path,
+                                              int64_t* error_number,
                                               std::string* error_text) = 0;
   // Opens the regular file at `path` for appending, creating it when
   // missing, never through a link; null, with the failure's wording, when

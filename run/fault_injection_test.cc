@@ -141,11 +141,9 @@ void Check(const Tree& tree, bool quiet, bool log, size_t fault, bool variant,
       EXPECT_TRUE(p.files_written.empty());
       return;
     }
-    // A second reading of a file's times, after its Yes, that fails keeps
-    // the file as changed; a first one is a failure the user hears of.
-    const bool rereading = fault > 1 && calls[fault - 2].call == FakeCall::kAsk;
-    unread = kind == FakeCall::kNext ||
-             (kind == FakeCall::kReadTimes && !rereading);
+    // A folder or a file's times that cannot be read, even on the second
+    // reading after its Yes, is a failure the user hears of.
+    unread = kind == FakeCall::kNext || kind == FakeCall::kReadTimes;
     if (kind == FakeCall::kReadTimes || kind == FakeCall::kAsk ||
         kind == FakeCall::kRemove)
       concerned = f.path;
@@ -179,7 +177,50 @@ void Check(const Tree& tree, bool quiet, bool log, size_t fault, bool variant,
   bool deletion_failed = false;
   const FakeCallRecord* last_ask = nullptr;
   for (const FakeCallRecord& c : calls) {
-    if (c.call == FakeCall::kNext && !c.path.empty() && !c.injected) {
+    if (c.injected) {
+      // The injected failure, in its place among the deletions. A folder's
+      // end is recorded under its own text.
+      std::string number = std::to_string(kFakeFaultErrorNumber);
+      std::string text = kFakeFaultText, path = c.path;
+      bool told = true;
+      switch (c.call) {
+        case FakeCall::kNext:
+          path = c.path.substr(0, c.path.rfind('/') + 1);
+          break;
+        case FakeCall::kOpenSubfolder:
+          number = std::to_string(kFakeTroubleErrorNumber);
+          text = kFakeFaultTrouble;
+          path += "/";
+          told = variant;
+          break;
+        case FakeCall::kNow:
+          // After a Yes, a clock far back makes the file asked about no
+          // longer due: it stays, and its deletion failed.
+          text = "the file changed before it could be deleted";
+          number = "2";
+          told = !quiet && !variant && fault > 2 &&
+                 calls[fault - 2].call == FakeCall::kReadTimes &&
+                 calls[fault - 3].call == FakeCall::kAsk;
+          if (told) {
+            deletion_failed = true;
+            messages.push_back("agesweep: cannot delete " + path + ": " + text);
+          }
+          break;
+        case FakeCall::kReadTimes:
+          if (fault > 1 && calls[fault - 2].call == FakeCall::kAsk)
+            messages.push_back("agesweep: cannot delete " + path + ": " + text);
+          break;
+        case FakeCall::kOpenFolder:
+          break;
+        default:
+          told = false;
+      }
+      if (told) {
+        traces.push_back("Error: " + number + ": " + text);
+        traces.push_back("File:  " + path);
+      }
+    }
+    if (c.call == FakeCall::kNext && !c.path.ends_with("/") && !c.injected) {
       ++searched;
       listed.insert(c.path);
       if (c.path.ends_with(".log")) ++found;

@@ -79,16 +79,10 @@ class SweepReport : public SweepObserver {
     ++would_delete_;
   }
 
-  void TimesUnreadable(const std::string& path,
+  void TimesUnreadable(const std::string& path, int64_t error_number,
                        const std::string& error_text) override {
-    platform_.ReportError("agesweep: cannot read the times of " +
-                          Printable(path) + ": " + error_text);
-    failed_ = true;
-  }
-
-  void FileChanged(const std::string& path) override {
-    platform_.ReportError("agesweep: " + Printable(path) +
-                          " changed while asked; kept");
+    Failed(path, error_number, error_text,
+           "agesweep: cannot read the times of ");
   }
 
   bool ConfirmDeletion(const std::string& path) override {
@@ -104,32 +98,29 @@ class SweepReport : public SweepObserver {
     StopWhenShort();
   }
 
-  // Two lines of the log and a message; the walk goes on.
   void DeletionFailed(const std::string& path, int64_t error_number,
                       const std::string& error_text) override {
-    failed_ = true;
-    log_.Append("Error: ");
-    log_.Append(std::to_string(error_number));
-    log_.Append(": ");
-    log_.Append(error_text);
-    log_.EndLine();
-    log_.Append("File:  ");
-    log_.Append(path);
-    log_.EndLine();
-    platform_.ReportError("agesweep: cannot delete " + Printable(path) + ": " +
-                          error_text);
-    StopWhenShort();
+    Failed(path, error_number, error_text, "agesweep: cannot delete ");
   }
 
-  void FolderUnreadable(const std::string& folder,
+  void FolderUnreadable(const std::string& folder, int64_t error_number,
                         const std::string& error_text) override {
-    platform_.ReportError("agesweep: cannot read folder " + Printable(folder) +
-                          ": " + error_text);
-    failed_ = true;
+    Failed(folder, error_number, error_text, "agesweep: cannot read folder ");
   }
 
   bool failed() const { return failed_; }
   int64_t would_delete() const { return would_delete_; }
+
+  // Every failure the same way: two lines of the log, where a user of
+  // either platform looks, and a message; the walk goes on. `path` is a
+  // file's, or a folder's text ending in the separator.
+  void Failed(const std::string& path, int64_t error_number,
+              const std::string& error_text, const char* message) {
+    failed_ = true;
+    log_.AppendFailure(path, error_number, error_text);
+    platform_.ReportError(message + Printable(path) + ": " + error_text);
+    StopWhenShort();
+  }
 
  private:
   // A log living on its reserve stops the walk, while the lines that close
@@ -236,12 +227,16 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
       sweep->removals_in_flight = RunLog::kDeletionsInReserve;
   }
 
+  int64_t unlisted_number = 0;
   std::string unlisted_error;
   std::unique_ptr<Listing> top =
-      platform.OpenFolder(sweep->folder, &unlisted_error);
+      platform.OpenFolder(sweep->folder, &unlisted_number, &unlisted_error);
   const std::string refusal = top ? TopFolderRefusal(*top, sweep->folder) : "";
   if (!refusal.empty())
     return Refuse(platform, log, settings.LogToFile, {refusal});
+  // A top folder that cannot be listed is the walk's first failure, told
+  // in the log as any other.
+  if (!top) log.AppendFailure(sweep->folder, unlisted_number, unlisted_error);
 
   BlankWindow(window);
   const double start = platform.MonotonicSeconds();

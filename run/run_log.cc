@@ -26,6 +26,18 @@ void RunLog::EndLine() {
   text.append(kCrLf);
 }
 
+void RunLog::AppendFailure(std::string_view path, int64_t error_number,
+                           std::string_view error_text) {
+  Append("Error: ");
+  Append(std::to_string(error_number));
+  Append(": ");
+  Append(error_text);
+  EndLine();
+  Append("File:  ");
+  Append(path);
+  EndLine();
+}
+
 void RunLog::KeepNothing() {
   keep_ = false;
   std::string().swap(text);

@@ -29,6 +29,12 @@ struct RunLog {
     Append(s);
     EndLine();
   }
+  // A failure's two lines: "Error: N: text", then "File:  " and the path
+  // of what failed (a folder's ending in the separator). In pieces, with
+  // no copy: what went before it may be gone, and its line must not wait
+  // for memory.
+  void AppendFailure(std::string_view path, int64_t error_number,
+                     std::string_view error_text);
   // Ends the arguments line: the log becomes CR LF, itself, CR LF. Comes
   // before SpoolBeside.
   void Wrap();

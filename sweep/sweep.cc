@@ -27,22 +27,24 @@ class Reports {
 
   void Matched(const std::string& path, const FileTimes& times) {
     if (held_.empty()) return observer_.FileMatched(path, times);
-    Hold(Held{Held::kMatched, path, times, {}, {}, {}});
+    Hold(Held{Held::kMatched, path, times, 0, {}, {}, {}});
   }
-  void TimesUnreadable(const std::string& path, const std::string& text) {
-    if (held_.empty()) return observer_.TimesUnreadable(path, text);
-    Hold(Held{Held::kUnreadable, path, {}, text, {}, {}});
+  void TimesUnreadable(const std::string& path, int64_t number,
+                       const std::string& text) {
+    if (held_.empty()) return observer_.TimesUnreadable(path, number, text);
+    Hold(Held{Held::kUnreadable, path, {}, number, text, {}, {}});
   }
-  void FolderUnreadable(const std::string& folder, const std::string& text) {
-    if (held_.empty()) return observer_.FolderUnreadable(folder, text);
-    Hold(Held{Held::kFolderUnreadable, folder, {}, text, {}, {}});
+  void FolderUnreadable(const std::string& folder, int64_t number,
+                        const std::string& text) {
+    if (held_.empty()) return observer_.FolderUnreadable(folder, number, text);
+    Hold(Held{Held::kFolderUnreadable, folder, {}, number, text, {}, {}});
   }
   // Hands over the deletion of the listing's current entry. Its place is
   // taken first: once it is handed over, nothing may keep it from being
   // told.
   void Removal(const std::string& path, Listing& listing,
                const RemovalRule& rule) {
-    held_.push_back(Held{Held::kRemoval, path, {}, {}, {}, {}});
+    held_.push_back(Held{Held::kRemoval, path, {}, 0, {}, {}, {}});
     try {
       held_.back().removal = listing.RemoveCurrentLater(rule);
     } catch (...) {
@@ -92,6 +94,7 @@ class Reports {
     Kind kind;
     std::string path;
     FileTimes times;
+    int64_t number;
     std::string text;
     std::unique_ptr<PendingRemoval> removal;
     std::optional<RemovalOutcome> outcome;
@@ -126,9 +129,9 @@ class Reports {
       case Held::kMatched:
         return observer_.FileMatched(held.path, held.times);
       case Held::kUnreadable:
-        return observer_.TimesUnreadable(held.path, held.text);
+        return observer_.TimesUnreadable(held.path, held.number, held.text);
       case Held::kFolderUnreadable:
-        return observer_.FolderUnreadable(held.path, held.text);
+        return observer_.FolderUnreadable(held.path, held.number, held.text);
       case Held::kGivenUp:
         --removals_;
         return;
@@ -147,7 +150,8 @@ class Reports {
   // after it: the file may be gone.
   void TellRemoval(const std::string& path, const RemovalOutcome& outcome) {
     if (outcome.kind == RemovalOutcome::kUnreadable)
-      return observer_.TimesUnreadable(path, outcome.error_text);
+      return observer_.TimesUnreadable(path, outcome.error_number,
+                                       outcome.error_text);
     bool short_of_memory = false;
     try {
       observer_.FileMatched(path, outcome.facts.times);
@@ -248,9 +252,10 @@ void MatchedFile(Walk& walk, Listing& listing, const DirEntry& entry,
     return;
   }
   EntryFacts facts;
+  int64_t error_number = 0;
   std::string error_text;
-  if (!listing.ReadCurrent(&facts, &error_text)) {
-    walk.reports.TimesUnreadable(path, error_text);
+  if (!listing.ReadCurrent(&facts, &error_number, &error_text)) {
+    walk.reports.TimesUnreadable(path, error_number, error_text);
     return;
   }
   walk.reports.Matched(path, facts.times);
@@ -263,11 +268,15 @@ void MatchedFile(Walk& walk, Listing& listing, const DirEntry& entry,
 
   if (!walk.observer.ConfirmDeletion(path)) return;
   // The answer may have taken long: what is deleted must still be the
-  // file that was asked about, and still due.
+  // file that was asked about, and still due. One that is not stays, and
+  // its deletion failed: a file gone says so as the platform does.
   EntryFacts now;
-  if (!listing.ReadCurrent(&now, &error_text) ||
-      now.identity != facts.identity || !walk.IsDue(now.times)) {
-    walk.observer.FileChanged(path);
+  if (!listing.ReadCurrent(&now, &error_number, &error_text)) {
+    walk.observer.DeletionFailed(path, error_number, error_text);
+    return;
+  }
+  if (now.identity != facts.identity || !walk.IsDue(now.times)) {
+    walk.observer.DeletionFailed(path, kFileChangedNumber, kFileChangedText);
     return;
   }
   if (KillFile(walk, listing, path)) walk.observer.FileDeleted(path);
@@ -283,13 +292,16 @@ struct Level {
 void WalkLevels(Walk& walk, std::vector<Level>& stack, std::string& folder) {
   SweepTotals& totals = walk.totals;
   DirEntry entry;
+  int64_t error_number = 0;
   std::string error_text;
   while (!stack.empty() && walk.platform.InterruptSignal() == 0) {
     Listing& listing = *stack.back().listing;
     folder.resize(stack.back().folder_length);
+    error_number = 0;
     error_text.clear();
-    if (!listing.Next(&entry, &error_text)) {
-      if (!error_text.empty()) walk.reports.FolderUnreadable(folder, error_text);
+    if (!listing.Next(&entry, &error_number, &error_text)) {
+      if (!error_text.empty())
+        walk.reports.FolderUnreadable(folder, error_number, error_text);
       stack.pop_back();
       continue;
     }
@@ -299,10 +311,10 @@ void WalkLevels(Walk& walk, std::vector<Level>& stack, std::string& folder) {
       folder.append(entry.name);
       folder += walk.separator;
       if (std::unique_ptr<Listing> sub =
-              listing.OpenCurrentFolder(&error_text)) {
+              listing.OpenCurrentFolder(&error_number, &error_text)) {
         stack.push_back(Level{std::move(sub), folder.size()});
       } else if (!error_text.empty()) {
-        walk.reports.FolderUnreadable(folder, error_text);
+        walk.reports.FolderUnreadable(folder, error_number, error_text);
       }
     } else if (walk.WillRead(entry.name)) {
       ++totals.FilesFound;

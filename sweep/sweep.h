@@ -42,25 +42,26 @@ struct SweepObserver {
   // system does not keep is invalid.
   virtual void FileMatched(const std::string& path, const FileTimes& times) = 0;
   // A file whose name matched but whose times could not be read: it has no
-  // age and stays.
-  virtual void TimesUnreadable(const std::string& path,
+  // age and stays. Failures come as the platform numbers and words them.
+  virtual void TimesUnreadable(const std::string& path, int64_t error_number,
                                const std::string& error_text) = 0;
   // A due file that a dry run would delete.
   virtual void WouldDelete(const std::string& path) = 0;
   // A due file, when the sweep is not quiet: true to delete it.
   virtual bool ConfirmDeletion(const std::string& path) = 0;
-  // A file that was confirmed but is no longer the file that was asked
-  // about, or no longer due: it stays.
-  virtual void FileChanged(const std::string& path) = 0;
   virtual void FileDeleted(const std::string& path) = 0;
   // The deletion of a due file failed, with the platform's numbering and
-  // wording of the failure.
+  // wording of the failure. A due file that is no longer the file judged
+  // when its deletion comes (gone, replaced, made young while asked) is
+  // kept, and told here: as the platform says a file it cannot find, or
+  // with kFileChangedNumber and kFileChangedText.
   virtual void DeletionFailed(const std::string& path, int64_t error_number,
                               const std::string& error_text) = 0;
   // A subfolder that could not be opened, or a folder whose reading failed
   // part-way; `folder` ends in the separator. The walk goes on with the
   // rest of the tree.
   virtual void FolderUnreadable(const std::string& folder,
+                                int64_t error_number,
                                 const std::string& error_text) = 0;
 };
 

@@ -111,7 +111,7 @@ class MemListing final : public ChunkedListing {
   MemListing(MemTasks& tasks, std::shared_ptr<Folder> folder, int threads)
       : ChunkedListing(tasks, std::move(folder), tasks.MakeScratch(), nullptr),
         threads_(threads) {}
-  bool ReadCurrent(EntryFacts*, std::string*) override { return false; }
+  bool ReadCurrent(EntryFacts*, int64_t*, std::string*) override { return false; }
   bool RemoveCurrent(int64_t*, std::string*) override { return false; }
   TopFolderVerdict JudgeAsTopFolder() override { return TopFolderVerdict::kAllowed; }
 
@@ -130,12 +130,12 @@ struct Lines : SweepObserver {
   void FileMatched(const std::string& path, const FileTimes&) override {
     lines.push_back("matched " + path);
   }
-  void TimesUnreadable(const std::string& path, const std::string& text) override {
+  void TimesUnreadable(const std::string& path, int64_t,
+                       const std::string& text) override {
     lines.push_back("no times " + path + ": " + text);
   }
   void WouldDelete(const std::string&) override {}
   bool ConfirmDeletion(const std::string&) override { return false; }
-  void FileChanged(const std::string&) override {}
   void FileDeleted(const std::string& path) override {
     lines.push_back("Delete: " + path);
   }
@@ -144,7 +144,8 @@ struct Lines : SweepObserver {
     lines.push_back("Error: " + std::to_string(number) + ": " + text);
     lines.push_back("File:  " + path);
   }
-  void FolderUnreadable(const std::string&, const std::string&) override {}
+  void FolderUnreadable(const std::string&, int64_t,
+                        const std::string&) override {}
 };
 
 TEST(SweepPipelineTest, ChangesAtTheMomentOfDeletionAreToldAsTheWalkAloneTellsThem) {

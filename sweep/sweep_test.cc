@@ -30,19 +30,18 @@ struct Recorder : SweepObserver {
     events.push_back("failed " + path + ": " + std::to_string(number) + " " +
                      text);
   }
-  void FolderUnreadable(const std::string& folder,
+  void FolderUnreadable(const std::string& folder, int64_t number,
                         const std::string& text) override {
-    events.push_back("unreadable " + folder + ": " + text);
+    events.push_back("unreadable " + folder + ": " + std::to_string(number) +
+                     " " + text);
   }
-  void TimesUnreadable(const std::string& path,
+  void TimesUnreadable(const std::string& path, int64_t number,
                        const std::string& text) override {
-    events.push_back("no times " + path + ": " + text);
+    events.push_back("no times " + path + ": " + std::to_string(number) + " " +
+                     text);
   }
   void WouldDelete(const std::string& path) override {
     events.push_back("would delete " + path);
-  }
-  void FileChanged(const std::string& path) override {
-    events.push_back("changed " + path);
   }
 };
 
@@ -64,9 +63,11 @@ struct SweepTest : testing::Test {
   void Sweep(std::string folder = "/data/") {
     settings.folder = folder;
     recorder.events.clear();
+    int64_t error_number = 0;
     std::string error_text;
     totals = SearchFolder(platform, settings,
-                          platform.OpenFolder(folder, &error_text), recorder);
+                          platform.OpenFolder(folder, &error_number, &error_text),
+                          recorder);
     EXPECT_EQ(static_cast<size_t>(totals.FilesFound), Paths().size());
   }
 
@@ -226,7 +227,7 @@ TEST_F(SweepTest, ASubfolderTheSystemRanShortForIsReportedAndTheWalkGoesOn) {
   platform.AddFile("/data/deep/old.log", Old());
   platform.AddFile("/data/old.log", Old());
   Sweep();
-  EXPECT_EQ(Lines({"unreadable /data/deep/: Too many open files",
+  EXPECT_EQ(Lines({"unreadable /data/deep/: 24 Too many open files",
                    "matched /data/old.log", "deleted /data/old.log"}),
             recorder.events);
   EXPECT_TRUE(platform.Find("/data/deep/old.log"));

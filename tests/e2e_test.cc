@@ -241,13 +241,16 @@ TEST_F(E2eTest, UnreadableSubfolderAndUndeletableFile) {
                                          "/M", "d",  "/T", "30"};
   Result r = Run(args, "", true);
   EXPECT_EQ(1, r.status) << r.err;
-  // Each is said at once, in walk order; the log format does not change.
+  // Each is said at once, in walk order, on stderr and in the log.
   const std::string locked = "agesweep: cannot read folder " + T() +
                              "/locked/: Permission denied\n";
   const std::string stuck = "agesweep: cannot delete " + T() +
                             "/readonly/stuck.log: Permission denied\n";
   EXPECT_TRUE(r.err == locked + stuck || r.err == stuck + locked) << r.err;
   const std::string log = Log();
+  EXPECT_NE(std::string::npos,
+            log.find("\r\nError: 13: Permission denied\r\nFile:  " + T() +
+                     "/locked/\r\n"));
   EXPECT_NE(std::string::npos,
             log.find("\r\nError: 13: Permission denied\r\nFile:  " + T() +
                      "/readonly/stuck.log\r\n"));
@@ -265,30 +268,35 @@ TEST_F(E2eTest, UnreadableSubfolderAndUndeletableFile) {
 
 TEST_F(E2eTest, AFileReplacedWhileAskedIsKept) {
   // While the question is open, the file asked about is replaced; the
-  // answer Yes must remove neither it nor what took its place.
+  // answer Yes must remove neither it nor what took its place, and the
+  // deletion is a failure, told where a failed deletion is.
+  constexpr char kChanged[] = "the file changed before it could be deleted";
   const struct {
     const char* what;
     std::function<void()> replace;
     std::vector<std::string> left;
+    std::string said;  // the failure's number and text
   } kCases[] = {
       {"rotated: renamed, a fresh file in its place",
        [&] {
          fs::rename(tree_ / "a.log", tree_ / "a.log.1");
          File("a.log", 400);
        },
-       {"a.log", "a.log.1"}},
+       {"a.log", "a.log.1"}, std::string("2: ") + kChanged},
       {"a FIFO", [&] {
          fs::remove(tree_ / "a.log");
          mkfifo((tree_ / "a.log").c_str(), 0644);
        },
-       {"a.log"}},
+       {"a.log"}, std::string("2: ") + kChanged},
       {"a folder holding a file", [&] {
          fs::remove(tree_ / "a.log");
          File("a.log/keep.txt", 400);
        },
-       {"a.log/keep.txt"}},
+       {"a.log/keep.txt"}, std::string("2: ") + kChanged},
       {"the same file made young", [&] { SetAge(tree_ / "a.log", 0); },
-       {"a.log"}},
+       {"a.log"}, std::string("2: ") + kChanged},
+      {"gone", [&] { fs::remove(tree_ / "a.log"); }, {},
+       "2: No such file or directory"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
@@ -297,15 +305,17 @@ TEST_F(E2eTest, AFileReplacedWhileAskedIsKept) {
     File("a.log", 400);
     const Result r =
         RunAnswering({"/F", T(), "/L", "/M", "d", "/T", "30"}, c.replace);
-    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(1, r.status) << r.err;
     EXPECT_NE(std::string::npos,
-              r.err.find("agesweep: " + T() + "/a.log changed while asked; "
-                         "kept\n"))
+              r.err.find("agesweep: cannot delete " + T() + "/a.log: " +
+                         c.said.substr(3) + "\n"))
         << r.err;
     EXPECT_EQ(Names(c.left), Remaining());
     const std::string log = Log();
     EXPECT_EQ(std::string::npos, log.find("\r\nDelete: ")) << log;
-    EXPECT_EQ(std::string::npos, log.find("\r\nError: ")) << log;
+    EXPECT_NE(std::string::npos, log.find("\r\nError: " + c.said +
+                                          "\r\nFile:  " + T() + "/a.log\r\n"))
+        << log;
     fs::remove(bin_ / "agesweep.log");
   }
 }

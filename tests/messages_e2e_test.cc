@@ -23,12 +23,14 @@ TEST_F(MessagesE2eTest, TopFolderThatCannotBeListedIsSaid) {
     std::string given;   // the /F word
     std::string folder;  // the folder the run reads from it
     const char* reason;
+    const char* number;
     bool as_nobody;
   };
   const Case cases[] = {
-      {T() + "/missing", T() + "/missing", "No such file or directory", false},
-      {T() + "/afile", T() + "/afile", "Not a directory", false},
-      {T() + "/locked", T() + "/locked", "Permission denied", true},
+      {T() + "/missing", T() + "/missing", "No such file or directory", "2",
+       false},
+      {T() + "/afile", T() + "/afile", "Not a directory", "20", false},
+      {T() + "/locked", T() + "/locked", "Permission denied", "13", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.given);
@@ -42,6 +44,11 @@ TEST_F(MessagesE2eTest, TopFolderThatCannotBeListedIsSaid) {
     EXPECT_EQ("0", LogValue(log, "Searched: "));
     EXPECT_EQ("0", LogValue(log, "Found: "));
     EXPECT_NE(std::string::npos, log.find("\r\nDone: "));
+    // The log, a scheduled run's record, names the folder too.
+    EXPECT_NE(std::string::npos,
+              log.find(std::string("\r\nError: ") + c.number + ": " + c.reason +
+                       "\r\nFile:  " + c.folder + "/\r\nSearched: "))
+        << log;
   }
   chmod((tree_ / "locked").c_str(), 0755);
   EXPECT_EQ(Names({"afile"}), Remaining());

@@ -69,6 +69,9 @@ TEST_F(TrustE2eTest, TimesThatCannotBeReadAreSaid) {
             r.err);
   EXPECT_EQ(Names({"sealed/old.log"}), Remaining());
   EXPECT_EQ("1", LogValue(Log(), "Found: "));
+  EXPECT_NE(std::string::npos,
+            Log().find("\r\nError: 13: Permission denied\r\nFile:  " + T() +
+                       "/sealed/old.log\r\n"));
 }
 
 TEST_F(TrustE2eTest, RunningOutOfMemoryStopsTheSweepWithEveryDeletionLogged) {

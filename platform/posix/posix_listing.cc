@@ -31,9 +31,11 @@ class PosixListing final : public ChunkedListing {
       : ChunkedListing(Tasks(), std::move(folder), std::move(scratch),
                        std::move(pool)) {}
 
-  bool ReadCurrent(EntryFacts* facts, std::string* error_text) override {
+  bool ReadCurrent(EntryFacts* facts, int64_t* error_number,
+                   std::string* error_text) override {
     int error = 0;
     if (ReadFacts(fd(), current_name(), facts, &error)) return true;
+    *error_number = error;
     *error_text = strerror(error);
     return false;
   }
@@ -87,7 +89,8 @@ bool IsForeignLink(const std::string& path, struct stat* link) {
 }  // namespace
 
 std::unique_ptr<Listing> OpenPosixFolder(const std::string& path,
-                                         std::string* error_text) {
+                                         std::string* error_text,
+                                         int64_t* error_number) {
   // Links on the way are the system's and the user's business (/var/run,
   // say); the last part is judged before the open and again after it, so
   // that a link swapped in meanwhile is judged too.
@@ -97,7 +100,9 @@ std::unique_ptr<Listing> OpenPosixFolder(const std::string& path,
   dev_t device;
   bool mount_root;
   if (fd < 0 || !IdentifyOpenFolder(fd, &device, &mount_root)) {
-    if (error_text) *error_text = strerror(errno);
+    const int error = errno;
+    if (error_number) *error_number = error;
+    if (error_text) *error_text = strerror(error);
     if (fd >= 0) close(fd);
     return nullptr;
   }

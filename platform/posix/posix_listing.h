@@ -5,7 +5,8 @@
 
 #include "platform/platform.h"
 
-// Opens a folder for listing; null, with the system's wording when `error_text`
-// is given, when it cannot be listed.
+// Opens a folder for listing; null, with the system's wording and number
+// where asked for, when it cannot be listed.
 std::unique_ptr<Listing> OpenPosixFolder(const std::string& path,
-                                         std::string* error_text = nullptr);
+                                         std::string* error_text = nullptr,
+                                         int64_t* error_number = nullptr);

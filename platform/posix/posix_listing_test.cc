@@ -64,7 +64,8 @@ std::set<Listed> ListAll(const std::string& folder) {
   if (!listing) return listed;
   DirEntry entry;
   std::string error_text;
-  while (listing->Next(&entry, &error_text)) {
+  int64_t number = 0;
+  while (listing->Next(&entry, &number, &error_text)) {
     EXPECT_TRUE(listed.insert({std::string(entry.name), entry.is_dir}).second)
         << "listed twice: " << entry.name;
   }
@@ -135,10 +136,11 @@ TEST(PosixListing, FoldersAndLinksToFoldersCarryTheDirectoryBit) {
   ASSERT_TRUE(listing);
   DirEntry entry;
   std::string error_text;
+  int64_t number = 0;
   int opened = 0;
-  while (listing->Next(&entry, &error_text)) {
+  while (listing->Next(&entry, &number, &error_text)) {
     if (entry.name == "sub" || entry.name == "to-sub") {
-      std::unique_ptr<Listing> sub = listing->OpenCurrentFolder(&error_text);
+      std::unique_ptr<Listing> sub = listing->OpenCurrentFolder(&number, &error_text);
       EXPECT_EQ(entry.name == "sub", sub != nullptr) << entry.name;
       opened += sub != nullptr;
     }
@@ -160,12 +162,13 @@ TEST(PosixListing, TimesAreThoseOfTheCurrentEntry) {
   ASSERT_TRUE(listing);
   DirEntry entry;
   std::string error_text;
+  int64_t number = 0;
   int seen = 0;
-  while (listing->Next(&entry, &error_text)) {
+  while (listing->Next(&entry, &number, &error_text)) {
     if (entry.name != "old.log") continue;
     ++seen;
     EntryFacts facts;
-    ASSERT_TRUE(listing->ReadCurrent(&facts, &error_text)) << error_text;
+    ASSERT_TRUE(listing->ReadCurrent(&facts, &number, &error_text)) << error_text;
     const FileTimes& times = facts.times;
     ASSERT_TRUE(times.last_write.valid);
     EXPECT_EQ(1000000000LL * 10000000 + 5 + 116444736000000000LL,

@@ -252,8 +252,9 @@ class PosixPlatform : public Platform {
   }
 
   std::unique_ptr<Listing> OpenFolder(const std::string& path,
+                                      int64_t* error_number,
                                       std::string* error_text) override {
-    return OpenPosixFolder(path, error_text);
+    return OpenPosixFolder(path, error_text, error_number);
   }
 
   std::unique_ptr<LogFile> OpenLogFile(const std::string& path,

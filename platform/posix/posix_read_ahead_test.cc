@@ -56,6 +56,7 @@ Walked Walk(const std::string& top, bool read_ahead, size_t limit = SIZE_MAX) {
   Plan plan;
   const std::string root = fs::canonical(top).string() + "/";
   std::string error_text;
+  int64_t number = 0;
   struct Level {
     std::unique_ptr<Listing> listing;
     std::string folder;
@@ -67,7 +68,7 @@ Walked Walk(const std::string& top, bool read_ahead, size_t limit = SIZE_MAX) {
   DirEntry entry;
   while (!stack.empty() && walked.lines.size() < limit) {
     Level& level = stack.back();
-    if (!level.listing->Next(&entry, &error_text)) {
+    if (!level.listing->Next(&entry, &number, &error_text)) {
       EXPECT_EQ("", error_text) << level.folder;
       stack.pop_back();
       continue;
@@ -77,7 +78,7 @@ Walked Walk(const std::string& top, bool read_ahead, size_t limit = SIZE_MAX) {
       line += "/";
       if (plan.WillEnter(entry.name)) {
         std::string folder = line;
-        if (auto sub = level.listing->OpenCurrentFolder(&error_text)) {
+        if (auto sub = level.listing->OpenCurrentFolder(&number, &error_text)) {
           stack.push_back({std::move(sub), folder});
           walked.most_folders_open = std::max(walked.most_folders_open, OpenFolders(root));
         }
@@ -85,7 +86,7 @@ Walked Walk(const std::string& top, bool read_ahead, size_t limit = SIZE_MAX) {
       }
     } else if (plan.WillRead(entry.name)) {
       EntryFacts own;
-      EXPECT_TRUE(level.listing->ReadCurrent(&own, &error_text)) << line;
+      EXPECT_TRUE(level.listing->ReadCurrent(&own, &number, &error_text)) << line;
       const EntryFacts& facts = entry.early ? *entry.early : own;
       EXPECT_EQ(read_ahead, entry.early != nullptr) << line;
       EXPECT_EQ(own.identity, facts.identity) << line;

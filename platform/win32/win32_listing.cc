@@ -49,7 +49,6 @@ struct DispositionEx {
   DWORD flags;
 };
 
-constexpr char kFileChanged[] = "the file changed before it could be deleted";
 
 FileTime FromFiletime(const FILETIME& ft) {
   const uint64_t ticks =
@@ -299,8 +298,8 @@ bool RemoveEntry(const Win32Folder& folder, std::wstring_view name, uint64_t id,
   UniqueHandle file;
   const NTSTATUS status = OpenToDelete(folder.handle.get(), name, &file);
   if (status == kStatusFileIsADirectory) {
-    *error = ERROR_FILE_NOT_FOUND;
-    *changed = kFileChanged;
+    *error = kFileChangedNumber;
+    *changed = kFileChangedText;
     return false;
   }
   if (status < 0) {
@@ -313,8 +312,8 @@ bool RemoveEntry(const Win32Folder& folder, std::wstring_view name, uint64_t id,
     return false;
   }
   if (!IsListedEntry(info, folder.volume, id)) {
-    *error = ERROR_FILE_NOT_FOUND;
-    *changed = kFileChanged;
+    *error = kFileChangedNumber;
+    *changed = kFileChangedText;
     return false;
   }
   *error = MarkForDeletion(file.get());
@@ -451,8 +450,8 @@ struct Win32FolderTasks final : FolderTasks {
         outcome->error_number = error;
         return;
       }
-      error = status == kStatusFileIsADirectory ? ERROR_FILE_NOT_FOUND : open_error;
-      if (status == kStatusFileIsADirectory) outcome->error_wording = kFileChanged;
+      error = status == kStatusFileIsADirectory ? kFileChangedNumber : open_error;
+      if (status == kStatusFileIsADirectory) outcome->error_wording = kFileChangedText;
     }
     if (!rule.StillToRemove(outcome->facts)) {
       outcome->kind = RemovalOutcome::kKept;
@@ -460,8 +459,8 @@ struct Win32FolderTasks final : FolderTasks {
       return;
     }
     if (file.get() && !IsListedEntry(info, folder.volume, ExtraOf(chunk).ids[entry])) {
-      error = ERROR_FILE_NOT_FOUND;
-      outcome->error_wording = kFileChanged;
+      error = kFileChangedNumber;
+      outcome->error_wording = kFileChangedText;
     } else if (file.get()) {
       error = MarkForDeletion(file.get());
     }
@@ -539,9 +538,11 @@ class Win32Listing final : public ChunkedListing {
     return TopFolderVerdict::kAllowed;
   }
 
-  bool ReadCurrent(EntryFacts* facts, std::string* error_text) override {
+  bool ReadCurrent(EntryFacts* facts, int64_t* error_number,
+                   std::string* error_text) override {
     const DWORD error = ReadEntryFacts(handle(), ExtraOf(chunk()).NameView(current()), facts);
     if (error == ERROR_SUCCESS) return true;
+    *error_number = error;
     *error_text = SystemErrorText(error);
     return false;
   }
@@ -610,7 +611,8 @@ std::wstring ResolveFolder(const std::wstring& folder) {
 }
 
 std::unique_ptr<Listing> OpenWin32Folder(const std::string& path,
-                                         std::string* error_text) {
+                                         std::string* error_text,
+                                         int64_t* error_number) {
   std::wstring folder = ResolveFolder(ToWide(path));
   // The trailing backslash also keeps "\\?\C:\" the drive's root folder
   // rather than the volume itself.
@@ -623,7 +625,9 @@ std::unique_ptr<Listing> OpenWin32Folder(const std::string& path,
       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (opened == INVALID_HANDLE_VALUE) {
-    if (error_text) *error_text = SystemErrorText(GetLastError());
+    const DWORD open_error = GetLastError();
+    if (error_number) *error_number = open_error;
+    if (error_text) *error_text = SystemErrorText(open_error);
     return nullptr;
   }
   UniqueHandle top(opened);
@@ -634,6 +638,7 @@ std::unique_ptr<Listing> OpenWin32Folder(const std::string& path,
   else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
     error = ERROR_DIRECTORY;
   if (error != ERROR_SUCCESS) {
+    if (error_number) *error_number = error;
     if (error_text) *error_text = SystemErrorText(error);
     return nullptr;
   }

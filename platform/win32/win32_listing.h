@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 
 // Opens a folder text (UTF-8, ending in a backslash) for listing; null, with
-// the system's wording when `error_text` is given, when it cannot be listed.
+// the system's wording and number where asked for, when it cannot be listed.
 std::unique_ptr<Listing> OpenWin32Folder(const std::string& path,
-                                         std::string* error_text = nullptr);
+                                         std::string* error_text = nullptr,
+                                         int64_t* error_number = nullptr);

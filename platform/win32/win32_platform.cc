@@ -116,8 +116,9 @@ class Win32Platform final : public Platform {
   }
 
   std::unique_ptr<Listing> OpenFolder(const std::string& path,
+                                      int64_t* error_number,
                                       std::string* error_text) override {
-    return OpenWin32Folder(path, error_text);
+    return OpenWin32Folder(path, error_text, error_number);
   }
 
   std::unique_ptr<LogFile> OpenLogFile(const std::string& path,

@@ -267,6 +267,9 @@ class Sweeping(TreeTest):
         t = self.tree
         self.assertEqual(1, t.run("/Q", "/F", win(t.path("missing")), "/L"))
         [block] = t.blocks()
+        # The log is a Windows user's only report: it names the folder.
+        at = block.index("File:  %s\\" % win(t.path("missing")))
+        self.assertRegex(block[at - 1], r"^Error: \d+: \S.*[^\r\n]$")
         self.assertIn("Searched: 0", block)
         self.assertIn("Found: 0", block)
 

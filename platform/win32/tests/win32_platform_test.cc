@@ -73,7 +73,8 @@ std::vector<Listed> ListAll(Listing& listing) {
   std::vector<Listed> out;
   DirEntry entry;
   std::string error_text;
-  while (listing.Next(&entry, &error_text))
+  int64_t number = 0;
+  while (listing.Next(&entry, &number, &error_text))
     out.push_back({std::string(entry.name), entry.is_dir});
   EXPECT_EQ("", error_text);
   return out;
@@ -82,7 +83,8 @@ std::vector<Listed> ListAll(Listing& listing) {
 // Moves `listing` to the entry called `name`; false when there is none.
 bool SeekTo(Listing& listing, const std::string& name, DirEntry* entry) {
   std::string error_text;
-  while (listing.Next(entry, &error_text))
+  int64_t number = 0;
+  while (listing.Next(entry, &number, &error_text))
     if (entry->name == name) return true;
   return false;
 }
@@ -321,10 +323,11 @@ TEST(Win32Listing, SubfoldersOpenAndTheirEntriesAreDeletable) {
   DirEntry entry;
   ASSERT_TRUE(SeekTo(*top, "sub", &entry));
   std::string trouble;
-  std::unique_ptr<Listing> sub = top->OpenCurrentFolder(&trouble);
+  int64_t number = 0;
+  std::unique_ptr<Listing> sub = top->OpenCurrentFolder(&number, &trouble);
   ASSERT_TRUE(sub);
   ASSERT_TRUE(SeekTo(*sub, "inner.log", &entry));
-  int64_t number = -1;
+  number = -1;
   std::string text;
   EXPECT_TRUE(sub->RemoveCurrent(&number, &text));
   EXPECT_FALSE(tree.Exists(L"sub\\inner.log"));
@@ -359,14 +362,15 @@ TEST(Win32Listing, TimesAreReadFromTheEntry) {
   EXPECT_EQ(written, entry.early->times.last_write.ticks);
   EntryFacts facts;
   std::string error_text;
-  ASSERT_TRUE(listing->ReadCurrent(&facts, &error_text)) << error_text;
+  int64_t number = 0;
+  ASSERT_TRUE(listing->ReadCurrent(&facts, &number, &error_text)) << error_text;
   EXPECT_EQ(facts.identity, entry.early->identity);
   const FileTimes& times = facts.times;
   EXPECT_TRUE(times.last_write.valid);
   EXPECT_EQ(written, times.last_write.ticks);
   std::unique_ptr<Listing> again = OpenWin32Folder(tree.root_utf8());
   again->ReadAhead(plan);
-  while (again->Next(&entry, &error_text))
+  while (again->Next(&entry, &number, &error_text))
     EXPECT_EQ(entry.name.ends_with(".log"), entry.early != nullptr) << entry.name;
   // Wine cannot set a creation time on a Unix file system; it still reports
   // one.
@@ -461,8 +465,9 @@ TEST(Win32Listing, WhatReplacesAListedEntryIsLeftAlone) {
     ASSERT_TRUE(tree.Move(L"entry", L"listed"));
     ASSERT_TRUE(tree.Move(c.replacement, L"entry"));
     std::string text;
+    int64_t number = 0;
     if (c.listed_folder) {
-      EXPECT_FALSE(top->OpenCurrentFolder(&text));
+      EXPECT_FALSE(top->OpenCurrentFolder(&number, &text));
       EXPECT_EQ("", text);  // passed over, not a failure
     } else {
       int64_t number = 0;
@@ -484,11 +489,11 @@ TEST(Win32Listing, AFolderBeingWalkedCannotBeRenamed) {
   DirEntry entry;
   ASSERT_TRUE(SeekTo(*top, "sub", &entry));
   std::string text;
-  std::unique_ptr<Listing> sub = top->OpenCurrentFolder(&text);
+  int64_t number = 0;
+  std::unique_ptr<Listing> sub = top->OpenCurrentFolder(&number, &text);
   ASSERT_TRUE(sub) << text;
   EXPECT_FALSE(tree.Move(L"sub", L"moved"));
   ASSERT_TRUE(SeekTo(*sub, "old.log", &entry));
-  int64_t number = 0;
   EXPECT_TRUE(sub->RemoveCurrent(&number, &text)) << text;
   EXPECT_FALSE(tree.Exists(L"sub\\old.log"));
   sub.reset();
@@ -510,10 +515,11 @@ TEST(Win32Listing, ALargeFolderIsListedWholeAroundItsSubfolders) {
   std::unique_ptr<Listing> top = OpenWin32Folder(tree.root_utf8());
   DirEntry entry;
   std::string text;
-  while (top->Next(&entry, &text)) {
+  int64_t number = 0;
+  while (top->Next(&entry, &number, &text)) {
     seen.insert(std::string(entry.name));
     if (entry.name[0] == '.' || !entry.is_dir) continue;
-    std::unique_ptr<Listing> sub = top->OpenCurrentFolder(&text);
+    std::unique_ptr<Listing> sub = top->OpenCurrentFolder(&number, &text);
     ASSERT_TRUE(sub) << text;
     EXPECT_EQ(2u, ListAll(*sub).size());  // "." and ".."
   }
@@ -538,20 +544,21 @@ std::vector<std::string> WalkLines(const std::string& top, bool read_ahead) {
   if (read_ahead) stack.back().first->ReadAhead(plan);
   DirEntry entry;
   std::string error_text;
+  int64_t number = 0;
   while (!stack.empty()) {
     Listing& listing = *stack.back().first;
-    if (!listing.Next(&entry, &error_text)) {
+    if (!listing.Next(&entry, &number, &error_text)) {
       EXPECT_EQ("", error_text);
       stack.pop_back();
       continue;
     }
     std::string line = stack.back().second + std::string(entry.name);
     if (entry.is_dir && plan.WillEnter(entry.name)) {
-      if (auto sub = listing.OpenCurrentFolder(&error_text))
+      if (auto sub = listing.OpenCurrentFolder(&number, &error_text))
         stack.emplace_back(std::move(sub), line + "\\");
     } else if (!entry.is_dir && plan.WillRead(entry.name)) {
       EntryFacts own;
-      EXPECT_TRUE(listing.ReadCurrent(&own, &error_text)) << line;
+      EXPECT_TRUE(listing.ReadCurrent(&own, &number, &error_text)) << line;
       EXPECT_EQ(read_ahead, entry.early != nullptr) << line;
       line += " " + std::to_string((entry.early ? *entry.early : own).times.last_write.ticks);
     }
