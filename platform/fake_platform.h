@@ -96,6 +96,10 @@ struct FakePlatform : Platform {
   }
   int InterruptSignal() override { return interrupt_signal; }
   void Print(const std::string& text) override { printed += text; }
+  bool WatchedAtTerminal() override { return at_terminal; }
+  void ShowStatus(const std::string& line) override {
+    status_lines.push_back(line);
+  }
 
   // Settings.
   std::string argument_text;
@@ -117,6 +121,7 @@ struct FakePlatform : Platform {
   int interrupt_signal = 0;  // as if that signal had arrived
   // A signal that arrives while the first prompt waits (answered No).
   int signal_at_prompt = 0;
+  bool at_terminal = false;  // someone watches at a terminal
 
   // Fault injection: the call numbered `fail_call` (from 1, in `calls`)
   // fails; 0 fails none. Opening a folder gives null with an error text,
@@ -137,6 +142,7 @@ struct FakePlatform : Platform {
   size_t spooled_bytes = 0;  // written to log spools, all told
   std::vector<std::string> prompts;
   std::vector<std::string> errors;
+  std::vector<std::string> status_lines;  // as shown; empty when erased
   std::string printed;
   std::vector<FakeCallRecord> calls;
   std::string current_entry;  // the path of the entry Next moved to last

@@ -303,6 +303,13 @@ struct Platform {
   virtual void ReportError(const std::string& text) = 0;
   // Text for standard output, where the program has one.
   virtual void Print(const std::string& text) = 0;
+  // Whether someone watches the run at a terminal (stderr is one): only
+  // then may it show how it is going.
+  virtual bool WatchedAtTerminal() { return false; }
+  // A status line on that terminal, redrawn in place; empty erases it.
+  // Anything else said meanwhile erases it first, so that it never runs
+  // into a message or a question.
+  virtual void ShowStatus(const std::string& line) { (void)line; }
 
   // The signal that asked the program to stop (SIGINT, SIGTERM, SIGHUP), or
   // 0. Once set it stays set.

@@ -68,8 +68,12 @@ std::string TopFolderRefusal(Listing& top, const std::string& folder) {
 // failed.
 class SweepReport : public SweepObserver {
  public:
-  SweepReport(Platform& platform, RunLog& log)
-      : platform_(platform), log_(log) {}
+  SweepReport(Platform& platform, RunLog& log, bool dry_run, double start)
+      : platform_(platform),
+        log_(log),
+        dry_run_(dry_run),
+        watched_(platform.WatchedAtTerminal()),
+        next_status_(start + kFirstStatusSeconds) {}
 
   void FileMatched(const std::string&, const FileTimes&) override {}
 
@@ -77,6 +81,23 @@ class SweepReport : public SweepObserver {
   void WouldDelete(const std::string& path) override {
     platform_.Print(Printable(path) + "\n");
     ++would_delete_;
+  }
+
+  // Someone at a terminal sees that a long run is alive: from about a
+  // second on, redrawn at most about ten times a second.
+  void Progress(const SweepTotals& so_far) override {
+    if (!watched_) return;
+    const double now = platform_.MonotonicSeconds();
+    if (now < next_status_) return;
+    next_status_ = now + kStatusEverySeconds;
+    platform_.ShowStatus(Counts(so_far));
+  }
+
+  // The status line goes; at a terminal, the counts stay as one line.
+  void End(const SweepTotals& totals) {
+    if (!watched_) return;
+    platform_.ShowStatus("");
+    if (!dry_run_) platform_.ReportError(Counts(totals));
   }
 
   void TimesUnreadable(const std::string& path, int64_t error_number,
@@ -92,6 +113,7 @@ class SweepReport : public SweepObserver {
 
   // In pieces: the file is gone, and its line must not wait for memory.
   void FileDeleted(const std::string& path) override {
+    ++deleted_;
     log_.Append("Delete: ");
     log_.Append(path);
     log_.EndLine();
@@ -117,6 +139,7 @@ class SweepReport : public SweepObserver {
   void Failed(const std::string& path, int64_t error_number,
               const std::string& error_text, const char* message) {
     failed_ = true;
+    ++failures_;
     log_.AppendFailure(path, error_number, error_text);
     platform_.ReportError(message + Printable(path) + ": " + error_text);
     StopWhenShort();
@@ -131,10 +154,26 @@ class SweepReport : public SweepObserver {
       throw std::bad_alloc();
   }
 
+  static constexpr double kFirstStatusSeconds = 1.0;
+  static constexpr double kStatusEverySeconds = 0.1;
+
+  std::string Counts(const SweepTotals& t) const {
+    return "agesweep: searched " + std::to_string(t.FilesSearched) +
+           ", found " + std::to_string(t.FilesFound) +
+           (dry_run_ ? ", would delete " + std::to_string(would_delete_)
+                     : ", deleted " + std::to_string(deleted_)) +
+           ", failed " + std::to_string(failures_);
+  }
+
   Platform& platform_;
   RunLog& log_;
+  const bool dry_run_;
+  const bool watched_;
+  double next_status_;
   bool failed_ = false;
   int64_t would_delete_ = 0;
+  int64_t deleted_ = 0;
+  int64_t failures_ = 0;
 };
 
 // The totals blanked and the list hidden while the sweep runs (the list
@@ -240,10 +279,11 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
 
   BlankWindow(window);
   const double start = platform.MonotonicSeconds();
-  SweepReport report(platform, log);
+  SweepReport report(platform, log, sweep->dry_run, start);
   const SweepTotals totals =
       SearchFolder(platform, *sweep, std::move(top), report);
   const double end = platform.MonotonicSeconds();
+  report.End(totals);
   ShowTotals(platform, totals, end - start, window, &log);
   // An interrupted run says so in place of the done line, with the summary
   // of what it did before it stopped; so does one that ran out of memory.

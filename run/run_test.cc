@@ -256,6 +256,49 @@ TEST(RunTroubles, EachIsSaidAndTold) {
   }
 }
 
+// At a terminal a long run shows its counts from about a second on, at most
+// ten times a second, erases them at the end and leaves one summary line;
+// elsewhere it shows nothing.
+TEST(StatusLine, OnlyAtATerminalFromASecondOnAndSummedUpAtTheEnd) {
+  const struct {
+    bool at_terminal;
+    const char* args;
+    std::vector<std::string> errors;
+  } kRows[] = {
+      {true, "/Q /F /data /W *.log",
+       {"agesweep: searched 644, found 1, deleted 1, failed 0"}},
+      {true, "/Q /F /data /W *.log --dry-run",
+       {"agesweep: dry run: 1 file would be deleted"}},
+      {false, "/Q /F /data /W *.log", {}},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.args);
+    FakePlatform p;
+    p.at_terminal = row.at_terminal;
+    for (int i = 0; i < 641; ++i)
+      p.AddFile("/data/f" + std::to_string(i) + ".txt", FakeFileTime(2000, 1, 1));
+    p.AddFile("/data/old.log", FakeFileTime(2000, 1, 1));
+    // The start, then one reading a 64 entries: shown at 1.0, 1.1, 1.2, 9.
+    p.ticks = {0, 0.5, 0.9, 1.0, 1.05, 1.1, 1.2, 1.25, 9, 9, 9, 9};
+    p.argument_text = row.args;
+    WindowModel window;
+    Form_Load(p, window);
+    EXPECT_EQ(row.errors, p.errors);
+    if (!row.at_terminal) {
+      EXPECT_TRUE(p.status_lines.empty());
+      continue;
+    }
+    ASSERT_EQ(5u, p.status_lines.size());
+    EXPECT_TRUE(p.status_lines[0].starts_with("agesweep: searched 192, found "))
+        << p.status_lines[0];
+    EXPECT_NE(std::string::npos,
+              p.status_lines[3].find(std::string(", ") +
+                                     (row.errors[0].find("dry") != std::string::npos
+                                          ? "would delete" : "deleted")));
+    EXPECT_EQ("", p.status_lines[4]);
+  }
+}
+
 TEST_F(RunTest, WildcardSyntaxErrorStillSweepsOnWindowsOnly) {
   platform.separator = '\\';
   platform.every_word_counts = false;

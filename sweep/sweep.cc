@@ -17,6 +17,11 @@ namespace {
 // each deletion that may be: few enough that a stop leaves little to say.
 constexpr size_t kReportsHeldPerRemoval = 2;
 
+// How often, in entries, the observer hears how far the walk has come:
+// often enough for a line redrawn ten times a second, seldom enough to
+// cost nothing.
+constexpr int64_t kProgressEvery = 64;
+
 // What the sweep has to say, held back while a deletion before it is still
 // being made, so that the observer hears everything in walk order.
 class Reports {
@@ -305,7 +310,8 @@ void WalkLevels(Walk& walk, std::vector<Level>& stack, std::string& folder) {
       stack.pop_back();
       continue;
     }
-    ++totals.FilesSearched;
+    if (++totals.FilesSearched % kProgressEvery == 0)
+      walk.observer.Progress(totals);
     if (entry.is_dir) {
       if (!walk.WillEnter(entry.name)) continue;
       folder.append(entry.name);

@@ -32,6 +32,15 @@ struct SweepSettings {
   size_t removals_in_flight = 4096;
 };
 
+// What a sweep counted.
+struct SweepTotals {
+  int64_t FilesSearched = 0;  // every entry examined
+  int64_t FilesFound = 0;     // every file whose name matched
+  // Memory ran out: the walk stopped after the entry at hand, as on an
+  // interruption.
+  bool out_of_memory = false;
+};
+
 // What a sweep reports as it goes, in walk order. The sweep only says what
 // happened; what becomes of it (log lines, messages, prompts) is the
 // caller's. Paths are exact: whoever shows one masks it.
@@ -63,15 +72,9 @@ struct SweepObserver {
   virtual void FolderUnreadable(const std::string& folder,
                                 int64_t error_number,
                                 const std::string& error_text) = 0;
-};
-
-// What a sweep counted.
-struct SweepTotals {
-  int64_t FilesSearched = 0;  // every entry examined
-  int64_t FilesFound = 0;     // every file whose name matched
-  // Memory ran out: the walk stopped after the entry at hand, as on an
-  // interruption.
-  bool out_of_memory = false;
+  // Every few dozen entries, with what the walk has counted so far: for a
+  // sign of life on a long run.
+  virtual void Progress(const SweepTotals& so_far) { (void)so_far; }
 };
 
 // Walks `top`, the open folder `settings.folder`, reporting to `observer`.

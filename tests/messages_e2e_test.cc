@@ -177,3 +177,78 @@ TEST_F(MessagesE2eTest, HelpOnATerminalClosesWithQOrEsc) {
     EXPECT_EQ(0, r.status);
   }
 }
+
+// A run watched at a terminal shows its counts once it has lasted a second,
+// erases them before each question and at the end, and sums up in one line;
+// with stderr on a pipe it shows nothing of it.
+TEST_F(MessagesE2eTest, AStatusLineOnlyAtATerminal) {
+  for (const char* folder : {"a", "b", "c"}) {
+    File(std::string(folder) + "/old.log", 400);
+    for (int i = 0; i < 200; ++i)
+      File(std::string(folder) + "/young" + std::to_string(i) + ".txt", 0);
+  }
+  const std::vector<std::string> args = {"/S", "/W", "*.log", "/F", T(),
+                                         "/M", "d", "/T", "30"};
+  // The first answer comes after a second and more, so that the walk after
+  // it has lasted long enough for the line.
+  const auto answer = [](int fd, Child& c, std::string* screen) {
+    for (int i = 0; i < 3; ++i) {
+      const size_t asked = screen->size();
+      ASSERT_TRUE(ReadErrUntil(c, "[Y/n] ", screen)) << *screen;
+      if (i == 0) usleep(1200 * 1000);
+      ASSERT_EQ(2, write(fd, "y\n", 2));
+      // Read past this prompt, so that the next wait is for the next one.
+      screen->replace(screen->find("[Y/n] ", asked), 6, "[Y/n]:");
+    }
+  };
+
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+    GTEST_SKIP() << "no pseudo-terminal";
+  const std::string terminal = ptsname(master);
+  std::vector<std::string> argv_text = CommandLine(args);
+  std::vector<std::string> env_text = {"TZ=UTC", "LC_ALL=C"};
+  const std::vector<char*> argv = Pointers(argv_text);
+  const std::vector<char*> envp = Pointers(env_text);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    const int fd = open(terminal.c_str(), O_RDWR);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(fd, 0);
+    dup2(null, 1);
+    dup2(fd, 2);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  Child c{pid, -1, master};
+  std::string screen;
+  answer(master, c, &screen);
+  ReadErrUntil(c, "", &screen);  // the end reads as an error on a terminal
+  c.err = -1;
+  const Result r = Finish(c, screen);
+  close(master);
+  EXPECT_EQ(0, r.status);
+  const std::string shown = "\ragesweep: searched ";
+  ASSERT_NE(std::string::npos, screen.find(shown)) << screen;
+  // Every line drawn is erased before anything else is said.
+  for (size_t at = 0; (at = screen.find(shown, at)) != std::string::npos; ++at) {
+    const size_t end_of_line = screen.find("\x1b[K", at);
+    ASSERT_NE(std::string::npos, end_of_line);
+    EXPECT_EQ(0u, screen.compare(end_of_line + 3, 4, "\r\x1b[K")) << screen;
+  }
+  EXPECT_TRUE(screen.ends_with(", found 3, deleted 3, failed 0\r\n")) << screen;
+
+  for (const char* folder : {"a", "b", "c"})
+    File(std::string(folder) + "/old.log", 400);
+  RunOptions o;
+  o.keep_stdin_open = true;
+  Child piped = Start(args, o);
+  std::string err;
+  answer(piped.in, piped, &err);
+  const Result p = Finish(piped, err);
+  EXPECT_EQ(0, p.status);
+  EXPECT_EQ(std::string::npos, p.err.find("agesweep: searched")) << p.err;
+  EXPECT_EQ(std::string::npos, p.err.find('\r')) << p.err;
+  EXPECT_EQ(600u, Remaining().size());
+}

@@ -263,6 +263,7 @@ class PosixPlatform : public Platform {
   }
 
   bool AskYesNo(const std::string& title, const std::string& prompt) override {
+    EraseStatus();
     for (;;) {
       if (g_interrupt_signal != 0) return false;
       fprintf(stderr, "%s: %s [Y/n] ", title.c_str(), prompt.c_str());
@@ -291,24 +292,39 @@ class PosixPlatform : public Platform {
   }
 
   void ReportError(const std::string& text) override {
+    EraseStatus();
     fprintf(stderr, "%s\n", text.c_str());
     fflush(stderr);
   }
 
   void Print(const std::string& text) override {
+    EraseStatus();  // stdout may be the same terminal
     fwrite(text.data(), 1, text.size(), stdout);
     fflush(stdout);
+  }
+
+  bool WatchedAtTerminal() override { return isatty(STDERR_FILENO) == 1; }
+
+  // Back to the start of the line, the text, and what is left of a longer
+  // line before it cleared.
+  void ShowStatus(const std::string& line) override {
+    if (line.empty() && !status_shown_) return;
+    fprintf(stderr, "\r%s\x1b[K", line.c_str());
+    fflush(stderr);
+    status_shown_ = !line.empty();
   }
 
   int InterruptSignal() override { return g_interrupt_signal; }
 
  private:
+  void EraseStatus() { ShowStatus(""); }
   std::string argument_text_;
   locale_t time_locale_ = nullptr;
   LocalTimeCache local_time_;
   time_t now_seconds_ = 0;
   bool now_known_ = false;
   CivilTime now_local_;
+  bool status_shown_ = false;  // a status line is on the terminal
 };
 
 // The window as the terminal shows it: the help text on stdout, then, where
