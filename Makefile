@@ -1,4 +1,7 @@
 # Convenience entry points; CMake does the building.
+# The makes run by `cmake --build` and by this file itself say nothing of
+# the folders they enter, so `make run` shows the run alone.
+MAKEFLAGS += --no-print-directory
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
@@ -116,8 +119,9 @@ bench-quick: build
 fuzz:
 	sh tools/fuzz.sh 600
 
-# make install PREFIX=/opt/agesweep [DESTDIR=/tmp/stage]: bin/agesweep and
-# share/man/man1/agesweep.1 under PREFIX.
+# make install PREFIX=/opt/agesweep [DESTDIR=/tmp/stage]: bin/agesweep,
+# share/man/man1/agesweep.1 and share/bash-completion/completions/agesweep
+# under PREFIX.
 install:
 	cmake --preset release -B $(RELEASE_BUILD) >/dev/null
 	cmake --build $(RELEASE_BUILD) -j $(JOBS) --target agesweep

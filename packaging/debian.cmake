@@ -5,7 +5,6 @@ set(CPACK_PACKAGE_NAME agesweep)
 set(CPACK_PACKAGE_VERSION ${AGESWEEP_VERSION})
 set(CPACK_PACKAGE_VENDOR "the agesweep developers")
 set(CPACK_PACKAGE_CONTACT "agesweep developers <agesweep@example.org>")
-set(CPACK_PACKAGE_HOMEPAGE_URL "https://agesweep.example.org/")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "delete files older than a given age from a folder")
 set(CPACK_GENERATOR DEB)
@@ -35,10 +34,20 @@ It runs unattended from cron or a systemd timer, or asks before each
 deletion, and can append a block describing each run to a log file. Links
 are never followed and mount points are never entered.")
 
+# The maintainer scripts make the log the units may write and take it away
+# on purge; the logrotate file is the administrator's to change.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_LIST_DIR}/debian/postinst
+    ${CMAKE_CURRENT_LIST_DIR}/debian/postrm
+    ${CMAKE_CURRENT_LIST_DIR}/debian/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
 # Debian's layout beyond `cmake --install`: the manual page gzipped, the
-# copyright file and the Debian changelog (packaging/debian/), and the
-# program without the compiler's notes.
+# copyright file and the Debian changelog (packaging/debian/), the systemd
+# units, the logrotate file, README.md with the example configuration, and
+# the program without the compiler's notes.
 set(AGESWEEP_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
+set(AGESWEEP_SOURCE_DIR ${CMAKE_SOURCE_DIR})
 set(AGESWEEP_STRIP ${CMAKE_STRIP})
 configure_file(${CMAKE_CURRENT_LIST_DIR}/deb_layout.cmake.in
                ${CMAKE_BINARY_DIR}/deb_layout.cmake @ONLY)

@@ -3,13 +3,14 @@
 # with the compiler and linker flags Debian builds its packages with, and
 # prints the path of the .deb it made. The build is the "release" preset of
 # CMakePresets.json with Debian's flags; CMAKE_ARGs are added to its
-# configuration (CI: -DAGESWEEP_WERROR=ON).
+# configuration (CI: -DAGESWEEP_WERROR=ON); JOBS, if set, is the number of
+# compiler jobs (default: the cores).
 #   bash tools/build_deb.sh [BUILD_DIR [CMAKE_ARG...]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-deb}
 shift $(($# > 0))
-jobs=$(nproc 2>/dev/null || echo 2)
+jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 
 for tool in dpkg-buildflags dpkg-shlibdeps cpack; do
   command -v "$tool" >/dev/null || {

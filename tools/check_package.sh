@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian package and checks it as a user would meet it: the Debian
-# changelog at the version CMake builds, its files, its fields, the extracted
-# program sweeping a temporary tree with the log placed by AGESWEEP_LOG and,
-# without it, taking /var/log/agesweep.log for its log, the manual page
-# rendering without warnings, and lintian (when installed) finding no
+# changelog at the version CMake builds, its files, its fields, the scripts
+# that make the log, the extracted program sweeping a temporary tree with the
+# log placed by AGESWEEP_LOG and, without it, taking /var/log/agesweep.log
+# for its log, the logrotate file rotating a log between two runs, the bash
+# completion, the systemd units (tools/check_systemd_units.sh), the manual
+# page rendering without warnings, and lintian (when installed) finding no
 # errors. CMAKE_ARGs go to tools/build_deb.sh.
 #   bash tools/check_package.sh [BUILD_DIR [CMAKE_ARG...]]
 # Everything runs under fresh mktemp folders, removed at the end.
@@ -64,11 +66,43 @@ head -n 1 "$doc/copyright" 2>/dev/null |
 changelog_version=$(zcat "$doc/changelog.gz" | dpkg-parsechangelog -l- -SVersion)
 [ "$changelog_version" = "$version" ] ||
   fail "changelog version $changelog_version, package version $version"
+shipped=(
+  usr/lib/systemd/system/agesweep@.service=packaging/systemd/agesweep@.service
+  usr/lib/systemd/system/agesweep@.timer=packaging/systemd/agesweep@.timer
+  etc/logrotate.d/agesweep=packaging/logrotate/agesweep
+  usr/share/bash-completion/completions/agesweep=packaging/bash-completion/agesweep
+  usr/share/doc/agesweep/README.md=README.md
+  usr/share/doc/agesweep/examples/myapp.conf=packaging/examples/myapp.conf
+  usr/share/doc/agesweep/examples/agesweep@.service=packaging/systemd/agesweep@.service
+  usr/share/doc/agesweep/examples/agesweep@.timer=packaging/systemd/agesweep@.timer
+)
+for entry in "${shipped[@]}"; do
+  cmp -s "$root/${entry%%=*}" "${entry#*=}" || fail "${entry%%=*} is not ${entry#*=}"
+done
+[ -d "$root/etc/agesweep" ] || fail "no etc/agesweep folder for the configurations"
 unexpected=$(cd "$root" && find . -type f | sort | grep -vxF \
   -e ./usr/bin/agesweep -e ./usr/share/man/man1/agesweep.1.gz \
-  -e ./usr/share/doc/agesweep/copyright -e ./usr/share/doc/agesweep/changelog.gz || true)
+  -e ./usr/share/doc/agesweep/copyright -e ./usr/share/doc/agesweep/changelog.gz \
+  $(printf ' -e ./%s' "${shipped[@]%%=*}") || true)
 [ -z "$unexpected" ] || fail "unexpected files: $unexpected"
+[ -z "$(dpkg-deb -f "$deb" Homepage)" ] || fail "a Homepage field: $(dpkg-deb -f "$deb" Homepage)"
 pass "files"
+
+# The log: the units may write only an existing /var/log/agesweep.log, so
+# the package makes it, with the owner and mode logrotate gives the next one.
+# Installing the package here would change this machine; the scripts are
+# read instead.
+dpkg-deb -e "$deb" "$scratch/control"
+[ "$(cat "$scratch/control/conffiles")" = /etc/logrotate.d/agesweep ] ||
+  fail "conffiles: $(cat "$scratch/control/conffiles")"
+read -r _ mode owner group < <(grep -o 'create [0-7]* [a-z]* [a-z]*' "$root/etc/logrotate.d/agesweep")
+grep -qF "install -m $mode -o $owner -g $group /dev/null /var/log/agesweep.log" \
+  "$scratch/control/postinst" ||
+  fail "postinst does not make /var/log/agesweep.log as logrotate does ($mode $owner:$group)"
+[ -x "$scratch/control/postinst" ] && [ -x "$scratch/control/postrm" ] &&
+  sh -n "$scratch/control/postinst" && sh -n "$scratch/control/postrm" ||
+  fail "maintainer scripts not executable shell scripts"
+pass "conffiles and postinst ($mode $owner:$group)"
 
 # The extracted program.
 upstream=${version%%-*}
@@ -99,6 +133,68 @@ AGESWEEP_LOG=$log "$program" /F "$tree/data" /W '*.log' /M d /T 30 </dev/null \
 bash tools/smoke.sh "$program" || fail "the smoke run (tools/smoke.sh)"
 [ ! -e "$root/usr/bin/agesweep.log" ] || fail "a log was written beside the program despite AGESWEEP_LOG"
 pass "program run"
+
+# logrotate moves the log aside between two runs: each block stays whole,
+# the first in the rotated file, the second in the file made in its place.
+# The shipped file, pointed at a log of its own (and, but as root, at this
+# user for the new file's owner).
+if command -v logrotate >/dev/null; then
+  before=$failures
+  rot=$scratch/rotate
+  mkdir -p "$rot/data"
+  sed -e "s#^/var/log/agesweep.log #$rot/agesweep.log #" "$root/etc/logrotate.d/agesweep" > "$rot/conf"
+  [ "$(id -u)" -eq 0 ] ||
+    sed -i "s#create \([0-7]*\) .*#create \1 $(id -un) $(id -gn)#" "$rot/conf"
+  grep -q "^$rot/agesweep.log {" "$rot/conf" || fail "the logrotate file does not name /var/log/agesweep.log"
+  logrotate -d -s "$rot/state" "$rot/conf" >"$rot/debug" 2>&1 ||
+    fail "logrotate -d refuses the file: $(cat "$rot/debug")"
+  sweep() {
+    echo "$1" > "$rot/data/$1.log"
+    touch -d '40 days ago' "$rot/data/$1.log"
+    AGESWEEP_LOG=$rot/agesweep.log "$program" /Q /L /F "$rot/data" /W '*.log' /M d /T 30 \
+      </dev/null >/dev/null 2>&1 || fail "logged run $1: exit status $?"
+  }
+  sweep first
+  logrotate -f -s "$rot/state" "$rot/conf" 2>"$rot/err" || fail "logrotate -f: $(cat "$rot/err")"
+  [ -f "$rot/agesweep.log" ] && [ ! -s "$rot/agesweep.log" ] ||
+    fail "no empty log made in place of the rotated one"
+  [ "$(id -u)" -ne 0 ] || [ "$(stat -c '%a %U %G' "$rot/agesweep.log")" = "640 root adm" ] ||
+    fail "the new log is $(stat -c '%a %U %G' "$rot/agesweep.log"), not 640 root adm"
+  sweep second
+  for pair in agesweep.log.1=first agesweep.log=second; do
+    file=$rot/${pair%%=*} other=first
+    [ "${pair#*=}" = second ] || other=second
+    [ "$(grep -c '^Start: ' "$file")" -eq 1 ] && grep -q "^Delete: .*/${pair#*=}.log" "$file" &&
+      grep -q '^Done: ' "$file" && ! grep -q "/$other.log" "$file" ||
+      fail "${pair%%=*} does not hold the ${pair#*=} run's block alone: $(tr -d '\r' < "$file")"
+  done
+  [ "$failures" -ne "$before" ] || pass "logrotate -d, and a forced rotation between two runs"
+else
+  echo "note: logrotate not installed (Debian package logrotate): the logrotate file is not tried"
+fi
+
+# The completion, as bash loads it: interval codes after /M, switches in
+# both cases, a quoted pattern after /W.
+completion=$root/usr/share/bash-completion/completions/agesweep
+got=$(bash --norc -c '
+  source "$1"
+  complete -p agesweep | grep -q -- "-F _agesweep" || exit 3
+  try() { COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMPREPLY=()
+    _agesweep; echo "${COMPREPLY[*]}"; }
+  try agesweep /M ""; try agesweep /m ""; try agesweep /c; try agesweep /W ""
+' bash "$completion" 2>&1) || fail "the completion does not load (status $?): $got"
+expected="yyyy q m y d w ww h n s
+yyyy q m y d w ww h n s
+/ct
+'*'"
+[ "$got" = "$expected" ] || fail "the completion offers, after /M, /m, /c and /W:
+$got
+and not:
+$expected"
+[ "$got" != "$expected" ] || pass "bash completion"
+
+# The shipped units, with the built program and manual page in this folder.
+bash tools/check_systemd_units.sh "$build" || fail "the units (tools/check_systemd_units.sh)"
 
 # Without AGESWEEP_LOG the packaged program logs to /var/log/agesweep.log.
 # That is tried by a user who cannot write there ("nobody" when this runs as
