@@ -261,9 +261,6 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
                     {"Error: Cannot write the log file " + log_path + ": " +
                      error_text + ". " + kLogHint});
     sweep->own_log = log_file->Identity();
-    log.SpoolBeside(*log_file);
-    if (!log.spooling())
-      sweep->removals_in_flight = RunLog::kDeletionsInReserve;
   }
 
   int64_t unlisted_number = 0;
@@ -273,6 +270,13 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
   const std::string refusal = top ? TopFolderRefusal(*top, sweep->folder) : "";
   if (!refusal.empty())
     return Refuse(platform, log, settings.LogToFile, {refusal});
+  // From here on the block is the sweep's: it may outgrow memory. (A
+  // refusal writes its short block as any refusal does.)
+  if (log_file) {
+    log.SpoolBeside(*log_file);
+    if (!log.spooling())
+      sweep->removals_in_flight = RunLog::kDeletionsInReserve;
+  }
   // A top folder that cannot be listed is the walk's first failure, told
   // in the log as any other.
   if (!top) log.AppendFailure(sweep->folder, unlisted_number, unlisted_error);
