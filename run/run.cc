@@ -133,6 +133,7 @@ class SweepReport : public SweepObserver {
   bool failed() const { return failed_; }
   int64_t would_delete() const { return would_delete_; }
 
+ private:
   // Every failure the same way: two lines of the log, where a user of
   // either platform looks, and a message; the walk goes on. `path` is a
   // file's, or a folder's text ending in the separator.
@@ -145,7 +146,6 @@ class SweepReport : public SweepObserver {
     StopWhenShort();
   }
 
- private:
   // A log living on its reserve stops the walk, while the lines that close
   // the block still fit; so does one whose spool failed, before its memory
   // grows without bound.
