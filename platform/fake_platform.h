@@ -95,7 +95,15 @@ struct FakePlatform : Platform {
     errors.push_back(text);
   }
   int InterruptSignal() override { return interrupt_signal; }
-  void Print(const std::string& text) override { printed += text; }
+  using Platform::Print;
+  bool Print(const std::string& text, std::string* error_text) override {
+    if (print_fails) {
+      if (error_text) *error_text = "No space left on device";
+      return false;
+    }
+    printed += text;
+    return true;
+  }
   bool WatchedAtTerminal() override { return at_terminal; }
   void ShowStatus(const std::string& line) override {
     status_lines.push_back(line);
@@ -122,6 +130,7 @@ struct FakePlatform : Platform {
   // A signal that arrives while the first prompt waits (answered No).
   int signal_at_prompt = 0;
   bool at_terminal = false;  // someone watches at a terminal
+  bool print_fails = false;  // standard output is full
 
   // Fault injection: the call numbered `fail_call` (from 1, in `calls`)
   // fails; 0 fails none. Opening a folder gives null with an error text,

@@ -301,8 +301,11 @@ struct Platform {
                         const std::string& prompt) = 0;
   // A message for whoever started the program (stderr where there is one).
   virtual void ReportError(const std::string& text) = 0;
-  // Text for standard output, where the program has one.
-  virtual void Print(const std::string& text) = 0;
+  // Text for standard output, where the program has one. False, with the
+  // system's wording, when it could not all be written; a reader that went
+  // away before the end (a pipe into head) is not a failure.
+  virtual bool Print(const std::string& text, std::string* error_text) = 0;
+  void Print(const std::string& text) { Print(text, nullptr); }
   // Whether someone watches the run at a terminal (stderr is one): only
   // then may it show how it is going.
   virtual bool WatchedAtTerminal() { return false; }

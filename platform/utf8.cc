@@ -56,21 +56,66 @@ void AppendUtf8(std::string* out, uint32_t c) {
 // to what follows. An encoded surrogate, which DecodeUtf8 lets through for
 // names that NTFS allows, is no UTF-8 either: each of its bytes is a '?'.
 // The text only shrinks, in place, so masking never needs memory.
+namespace {
+
+bool IsControl(uint32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+bool IsStray(uint32_t c) {
+  return c >= kStrayByteBase || (c >= 0xD800 && c <= 0xDFFF);
+}
+
+}  // namespace
+
 void MaskUnprintable(std::string* text, size_t from) {
   std::string& s = *text;
   size_t out = from;
   for (size_t in = from; in < s.size();) {
     const size_t start = in;
     const uint32_t c = DecodeUtf8(s, &in);
-    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+    if (IsControl(c)) {
       s[out++] = '?';
-    } else if (c >= kStrayByteBase || (c >= 0xD800 && c <= 0xDFFF)) {
+    } else if (IsStray(c)) {
       for (size_t i = start; i < in; ++i) s[out++] = '?';
     } else {
       for (size_t i = start; i < in; ++i) s[out++] = s[i];
     }
   }
   s.resize(out);
+}
+
+std::string QuotedForShell(std::string_view text) {
+  bool masked = false;
+  for (size_t in = 0; in < text.size() && !masked;) {
+    const uint32_t c = DecodeUtf8(text, &in);
+    masked = IsControl(c) || IsStray(c);
+  }
+  if (!masked && !text.starts_with("$'")) return std::string(text);
+  static const char kHex[] = "0123456789abcdef";
+  std::string out = "$'";
+  for (size_t in = 0; in < text.size();) {
+    const size_t start = in;
+    const uint32_t c = DecodeUtf8(text, &in);
+    if (c == '\\' || c == '\'') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (IsControl(c) || IsStray(c)) {
+      for (size_t i = start; i < in; ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        out += "\\x";
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+      }
+    } else {
+      out.append(text.substr(start, in - start));
+    }
+  }
+  out += '\'';
+  return out;
 }
 
 std::string Printable(std::string_view text) {

@@ -32,6 +32,13 @@ void AppendUtf8(std::string* out, uint32_t c);
 // always acts on the exact name.
 std::string Printable(std::string_view text);
 
+// `text` for a list a script reads: as it is when Printable would show it
+// unchanged, else quoted as the shell's $'...' reads it back byte for byte
+// (\n, \t, \r, \xHH, \\ and \'), so that no line can be the name of
+// another file. A name that begins with $' is quoted too: a bare line
+// never does.
+std::string QuotedForShell(std::string_view text);
+
 // Printable in place, for `*text` from `from` on. The text only shrinks,
 // so masking never needs memory.
 void MaskUnprintable(std::string* text, size_t from);

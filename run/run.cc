@@ -77,10 +77,17 @@ class SweepReport : public SweepObserver {
 
   void FileMatched(const std::string&, const FileTimes&) override {}
 
-  // One path a line on stdout, for a script to read.
+  // One path a line on stdout, for a script to read. A list that cannot
+  // be written is said once and fails the run: a script must not take a
+  // list cut short for the whole.
   void WouldDelete(const std::string& path) override {
-    platform_.Print(Printable(path) + "\n");
     ++would_delete_;
+    if (list_failed_) return;
+    std::string error_text;
+    if (platform_.Print(QuotedForShell(path) + "\n", &error_text)) return;
+    list_failed_ = failed_ = true;
+    platform_.ReportError("agesweep: cannot write the list of files to "
+                          "standard output: " + error_text);
   }
 
   // Someone at a terminal sees that a long run is alive: from about a
@@ -171,6 +178,7 @@ class SweepReport : public SweepObserver {
   const bool watched_;
   double next_status_;
   bool failed_ = false;
+  bool list_failed_ = false;
   int64_t would_delete_ = 0;
   int64_t deleted_ = 0;
   int64_t failures_ = 0;

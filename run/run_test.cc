@@ -408,13 +408,24 @@ TEST_F(RunTest, ADryRunListsWhatWouldGoAndDeletesAsksAndLogsNothing) {
   platform.AddFile("/data/new.log", FakeFileTime(2026, 12, 7));
   EXPECT_FALSE(Load("/S /L /F /data --dry-run"));
   EXPECT_EQ(kExitOk, status);
-  EXPECT_EQ("/data/old.log\n/data/sub/old?.log\n", platform.printed);
+  EXPECT_EQ("/data/old.log\n$'/data/sub/old\\x1b.log'\n", platform.printed);
   EXPECT_EQ(std::vector<std::string>{"agesweep: dry run: 2 files would be "
                                      "deleted"},
             platform.errors);
   EXPECT_TRUE(platform.prompts.empty());
   EXPECT_TRUE(platform.files_written.empty());
   EXPECT_TRUE(platform.Find("/data/old.log"));
+
+  // A list that cannot be written is said once and fails the run.
+  platform.errors.clear();
+  platform.print_fails = true;
+  EXPECT_FALSE(Load("/S /F /data --dry-run"));
+  EXPECT_EQ(kExitFailed, status);
+  EXPECT_EQ((std::vector<std::string>{
+                "agesweep: cannot write the list of files to standard output: "
+                "No space left on device",
+                "agesweep: dry run: 2 files would be deleted"}),
+            platform.errors);
 }
 
 TEST_F(RunTest, AnInterruptedRunLogsWhatItDidAndQuits) {

@@ -46,4 +46,44 @@ TEST_F(WordsE2eTest, ADryRunPrintsWhatWouldGoAndChangesNothing) {
   EXPECT_FALSE(fs::exists(bin_ / "agesweep.log"));
 }
 
+// Names that would be masked are listed quoted as the shell reads them
+// back, so that a script reading the list never gets another file's name:
+// here the young a?b.log beside a due a<LF>b.log.
+TEST_F(WordsE2eTest, ADryRunListNamesOnlyTheFilesThatWouldGo) {
+  const Names due = {"a\nb.log", "c\x1b'\\.log", "d\xff.log", "$'e.log",
+                     "a b.log"};
+  for (const std::string& name : due) File(name, 400);
+  File("a?b.log", 1);
+  File("c?'\\.log", 1);
+  const Result r = Run({"/F", T(), "/W", "*.log", "/M", "d", "/T", "30",
+                        "--dry-run"});
+  EXPECT_EQ(0, r.status) << r.err;
+  // Quoted lines read back through bash; bare ones are the name itself.
+  std::string script;
+  Names bare;
+  for (const std::string& line : Lines(r.out)) {
+    if (line.starts_with("$'"))
+      script += "printf '%s\\0' " + line + "\n";
+    else
+      bare.push_back(line);
+  }
+  const fs::path file = temp_.path() / "read-back.sh";
+  std::ofstream(file) << script;
+  FILE* pipe = popen(("bash " + file.string()).c_str(), "r");
+  ASSERT_TRUE(pipe);
+  std::string back;
+  char buf[4096];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) back.append(buf, n);
+  EXPECT_EQ(0, pclose(pipe));
+  Names listed = bare;
+  for (size_t at = 0, end; (end = back.find('\0', at)) != std::string::npos;
+       at = end + 1)
+    listed.push_back(back.substr(at, end - at));
+  std::sort(listed.begin(), listed.end());
+  Names expected;
+  for (const std::string& name : due) expected.push_back(T() + "/" + name);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, listed) << r.out;
+}
+
 }  // namespace

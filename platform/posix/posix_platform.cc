@@ -297,10 +297,18 @@ class PosixPlatform : public Platform {
     fflush(stderr);
   }
 
-  void Print(const std::string& text) override {
+  using Platform::Print;
+  bool Print(const std::string& text, std::string* error_text) override {
     EraseStatus();  // stdout may be the same terminal
-    fwrite(text.data(), 1, text.size(), stdout);
-    fflush(stdout);
+    errno = 0;
+    const bool whole = fwrite(text.data(), 1, text.size(), stdout) ==
+                           text.size() &&
+                       fflush(stdout) == 0;
+    const int error = errno;
+    clearerr(stdout);
+    if (whole || error == EPIPE) return true;
+    if (error_text) *error_text = strerror(error != 0 ? error : EIO);
+    return false;
   }
 
   bool WatchedAtTerminal() override { return isatty(STDERR_FILENO) == 1; }

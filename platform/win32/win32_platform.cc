@@ -138,8 +138,10 @@ class Win32Platform final : public Platform {
     OutputDebugStringW(ToWide(text + "\n").c_str());
   }
 
-  void Print(const std::string& text) override {
+  using Platform::Print;
+  bool Print(const std::string& text, std::string*) override {
     OutputDebugStringW(ToWide(text).c_str());
+    return true;
   }
 
   // A windowed program gets no console signals; ending a session ends it as
