@@ -67,6 +67,7 @@ enum class Switch {
   kVersion,
   kUsage,
   kDryRun,
+  kNullList,
 };
 
 // Every switch word, whole and case-sensitive: only these forms count.
@@ -95,6 +96,7 @@ constexpr SwitchWord kPosixWords[] = {
     {"--help", Switch::kUsage},
     {"--version", Switch::kVersion},
     {"--dry-run", Switch::kDryRun},
+    {"-0", Switch::kNullList},
 };
 
 Switch SwitchOf(const std::string& word, bool posix_words) {
@@ -244,6 +246,9 @@ void ApplySwitch(Switch kind, const std::string* next, RunSettings* settings,
     case Switch::kDryRun:
       settings->DryRun = true;
       break;
+    case Switch::kNullList:
+      settings->NullList = true;
+      break;
     case Switch::kNone:
       break;
   }
@@ -335,6 +340,10 @@ std::optional<SweepSettings> SettleSettings(const SwitchLoopResult& loop,
   if (folder.empty() && loop.unknown_words.empty())
     refusals->push_back(
         "Error: No folder to sweep. Give /F folder or set TEMP.");
+  // A run that deletes lists nothing: -0 alone would be a slip.
+  if (settings.NullList && !settings.DryRun)
+    refusals->push_back(
+        "Error: -0 writes the list of a dry run. Give --dry-run with it.");
   if (!refusals->empty()) return std::nullopt;
 
   SweepSettings sweep;

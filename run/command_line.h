@@ -32,6 +32,7 @@ struct RunSettings {
   bool IncludeSubdirs = false;
   bool LogToFile = false;
   bool DryRun = false;  // --dry-run (POSIX)
+  bool NullList = false;  // -0 (POSIX): a dry run's paths exact, NUL-ended
   // The retired /I and /E keep no value: any of them ends the run.
 };
 
@@ -62,8 +63,8 @@ std::vector<std::string> GetCommandLine(std::string_view text,
                                         int max_args = 20);
 
 // Echoes every word into the log's arguments line and applies the switches.
-// Stops at a help switch. `posix_words` adds --help, --version and
-// --dry-run, and makes every word count.
+// Stops at a help switch. `posix_words` adds --help, --version, --dry-run
+// and -0, and makes every word count.
 SwitchLoopResult RunSwitchLoop(const std::vector<std::string>& words,
                                bool posix_words, RunSettings* settings,
                                RunLog* log);

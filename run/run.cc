@@ -68,10 +68,12 @@ std::string TopFolderRefusal(Listing& top, const std::string& folder) {
 // failed.
 class SweepReport : public SweepObserver {
  public:
-  SweepReport(Platform& platform, RunLog& log, bool dry_run, double start)
+  SweepReport(Platform& platform, RunLog& log, bool dry_run, bool null_list,
+              double start)
       : platform_(platform),
         log_(log),
         dry_run_(dry_run),
+        null_list_(null_list),
         watched_(platform.WatchedAtTerminal()),
         next_status_(start + kFirstStatusSeconds) {}
 
@@ -84,7 +86,9 @@ class SweepReport : public SweepObserver {
     ++would_delete_;
     if (list_failed_) return;
     std::string error_text;
-    if (platform_.Print(QuotedForShell(path) + "\n", &error_text)) return;
+    const std::string line =
+        null_list_ ? path + '\0' : QuotedForShell(path) + "\n";
+    if (platform_.Print(line, &error_text)) return;
     list_failed_ = failed_ = true;
     platform_.ReportError("agesweep: cannot write the list of files to "
                           "standard output: " + error_text);
@@ -175,6 +179,7 @@ class SweepReport : public SweepObserver {
   Platform& platform_;
   RunLog& log_;
   const bool dry_run_;
+  const bool null_list_;  // each path exact and ended by a NUL
   const bool watched_;
   double next_status_;
   bool failed_ = false;
@@ -291,7 +296,7 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
 
   BlankWindow(window);
   const double start = platform.MonotonicSeconds();
-  SweepReport report(platform, log, sweep->dry_run, start);
+  SweepReport report(platform, log, sweep->dry_run, settings.NullList, start);
   const SweepTotals totals =
       SearchFolder(platform, *sweep, std::move(top), report);
   const double end = platform.MonotonicSeconds();

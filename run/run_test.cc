@@ -137,6 +137,15 @@ TEST_F(RunTest, RefusedInputIsLoggedReportedAndDeletesNothing) {
           "Quit: 12/7/2026 6:48:36 AM\r\n"
           "\r\n",
       Log());
+
+  // -0 shapes a dry run's list; a run that deletes has none.
+  platform.errors.clear();
+  EXPECT_FALSE(Load("/Q /F /data -0"));
+  EXPECT_EQ(kExitRefused, status);
+  EXPECT_TRUE(platform.Find("/data/old.log"));
+  EXPECT_EQ(std::vector<std::string>{"Error: -0 writes the list of a dry run. "
+                                     "Give --dry-run with it."},
+            platform.errors);
 }
 
 TEST_F(RunTest, NoFolderAndNoTempIsRefused) {

@@ -84,6 +84,18 @@ TEST_F(WordsE2eTest, ADryRunListNamesOnlyTheFilesThatWouldGo) {
   for (const std::string& name : due) expected.push_back(T() + "/" + name);
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(expected, listed) << r.out;
+
+  // With -0, for xargs -0: the exact paths, each ended by a NUL.
+  const Result nul = Run({"/F", T(), "/W", "*.log", "/M", "d", "/T", "30",
+                          "--dry-run", "-0"});
+  EXPECT_EQ(0, nul.status) << nul.err;
+  ASSERT_TRUE(nul.out.ends_with('\0'));
+  Names exact;
+  for (size_t at = 0, end; (end = nul.out.find('\0', at)) != std::string::npos;
+       at = end + 1)
+    exact.push_back(nul.out.substr(at, end - at));
+  std::sort(exact.begin(), exact.end());
+  EXPECT_EQ(expected, exact);
 }
 
 }  // namespace

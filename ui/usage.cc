@@ -2,7 +2,7 @@
 
 const char kUsageText[] =
     "Usage: agesweep [/F folder] [/W patterns] [/M interval] [/T number]\n"
-    "                [/S] [/Q] [/L] [/MT | /CT] [--dry-run]\n"
+    "                [/S] [/Q] [/L] [/MT | /CT] [--dry-run [-0]]\n"
     "       agesweep --help | --version | /?\n"
     "\n"
     "Deletes the files of a folder whose names match the patterns and whose\n"
@@ -20,7 +20,10 @@ const char kUsageText[] =
     "  /L           append a block to the log file\n"
     "  /MT, /CT     age from the last-write time (default) or creation time\n"
     "  --dry-run    print the files that would be deleted, one a line, and\n"
-    "               delete, ask and log nothing\n"
+    "               delete, ask and log nothing; a path that holds a control\n"
+    "               character is quoted as $'...' for the shell\n"
+    "  -0           with --dry-run: the exact paths, each ended by a NUL\n"
+    "               byte, for xargs -0 and the like\n"
     "  --version    print the version\n"
     "  --help       print this text; /? shows the help window\n"
     "\n"
