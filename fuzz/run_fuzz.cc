@@ -26,7 +26,9 @@
 // - the log's "Delete: PATH" lines are the files that disappeared, names
 //   masked as the log shows them; each failed deletion ("Error: N: TEXT",
 //   then "File:  PATH") names a file still there that refuses deletion,
-//   with its error number; nothing else stands between the arguments and
+//   with its error number, or a folder that could not be read (its PATH
+//   ending in the separator, in a run ending with status 1); nothing else
+//   stands between the arguments and
 //   the summary lines, whose totals are the window's;
 // - Found is at most the files in the tree and at least the files tried;
 //   Searched is at least Found and at most the entries in the tree;
@@ -131,6 +133,29 @@ std::string Masked(const std::string& text) {
     else
       out.append(text, i, n);
     i += n;
+  }
+  return out;
+}
+
+// A line of a dry run's list as the shell reads it: $'...' undone, any
+// other line as it is.
+std::string ReadBack(const std::string& line) {
+  if (!line.starts_with("$'") || line.size() < 3 || line.back() != '\'')
+    return line;
+  std::string out;
+  for (size_t i = 2; i + 1 < line.size(); ++i) {
+    if (line[i] != '\\' || i + 2 >= line.size()) {
+      out += line[i];
+      continue;
+    }
+    const char c = line[++i];
+    if (c == 'n') out += '\n';
+    else if (c == 't') out += '\t';
+    else if (c == 'r') out += '\r';
+    else if (c == 'x' && i + 2 < line.size()) {
+      out += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else out += c;
   }
   return out;
 }
@@ -310,10 +335,18 @@ Result RunOnce(const std::string& args, const std::deque<bool>& answers,
     Check(status == kExitOk || status == kExitFailed,
           "a dry run ended with a status other than 0 or 1", args);
     Check(!r.logged, "a dry run wrote a log", args);
-    for (size_t at = 0; at < p.printed.size();
-         at = p.printed.find('\n', at) + 1)
-      Check(p.printed[at] == '/' && p.printed.find('\n', at) != std::string::npos,
-            "a dry run printed other than a path a line", p.printed);
+    // Each entry, read back as a script would (a NUL ends each with -0, else
+    // a line end, and $'...' is undone), is exactly a file of the tree.
+    const char end = HasWord(args, "-0") ? '\0' : '\n';
+    for (size_t at = 0; at < p.printed.size();) {
+      const size_t stop = p.printed.find(end, at);
+      Check(stop != std::string::npos, "a dry run's list cut short", p.printed);
+      const std::string entry = p.printed.substr(at, stop - at);
+      const std::string path = end == '\n' ? ReadBack(entry) : entry;
+      Check(before.files.count(Masked(Canonical(path))) == 1,
+            "a dry run listed what is no file of the tree", entry);
+      at = stop + 1;
+    }
   } else if (!p.printed.empty()) {
     Check(false, "printed something other than the version, the usage "
                  "text or a dry run's paths", p.printed);
@@ -448,7 +481,14 @@ Result RunOnce(const std::string& args, const std::deque<bool>& answers,
       Check(StartsWith(line, "Error: ") && i + 1 < summary &&
                 StartsWith(lines[i + 1], "File:  "),
             "a line of the sweep that is no trace of a deletion", line);
-      const std::string path = Canonical(lines[++i].substr(7));
+      const std::string named = lines[++i].substr(7);
+      // A folder that could not be listed or read is told the same way, its
+      // text ending in the separator; the run fails for it.
+      if (!named.empty() && named.back() == p.separator) {
+        Check(status == kExitFailed, "an unread folder with status 0", named);
+        continue;
+      }
+      const std::string path = Canonical(named);
       const auto still = after.files.find(path);
       Check(still != after.files.end(),
             "a failed deletion of a file that is gone or never was",
