@@ -49,15 +49,10 @@ void AppendUtf8(std::string* out, uint32_t c) {
   }
 }
 
-// Shows as '?' what of `*text`, from `from` on, could act on a terminal or
-// break a log line: each control character (C0, DEL and C1, U+0080 to
-// U+009F, which terminals obey as escapes) and each byte that is not part
-// of well-formed UTF-8, which a terminal may take for a C1 control or join
-// to what follows. An encoded surrogate, which DecodeUtf8 lets through for
-// names that NTFS allows, is no UTF-8 either: each of its bytes is a '?'.
-// The text only shrinks, in place, so masking never needs memory.
 namespace {
 
+// What is never shown as it is: control characters, and bytes that are no
+// UTF-8 (a surrogate included).
 bool IsControl(uint32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 bool IsStray(uint32_t c) {
   return c >= kStrayByteBase || (c >= 0xD800 && c <= 0xDFFF);
@@ -65,6 +60,13 @@ bool IsStray(uint32_t c) {
 
 }  // namespace
 
+// Shows as '?' what of `*text`, from `from` on, could act on a terminal or
+// break a log line: each control character (C0, DEL and C1, U+0080 to
+// U+009F, which terminals obey as escapes) and each byte that is not part
+// of well-formed UTF-8, which a terminal may take for a C1 control or join
+// to what follows. An encoded surrogate, which DecodeUtf8 lets through for
+// names that NTFS allows, is no UTF-8 either: each of its bytes is a '?'.
+// The text only shrinks, in place, so masking never needs memory.
 void MaskUnprintable(std::string* text, size_t from) {
   std::string& s = *text;
   size_t out = from;
