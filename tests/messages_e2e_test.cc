@@ -13,6 +13,32 @@ using MessagesE2eTest = E2eTest;
 
 const char kPrompt[] = "Confirm Delete: Are you sure you want to delete ";
 
+// Starts the program with `argv_text`, its stdin and `terminal_fd` (1 or 2)
+// on a new pseudo-terminal, whose master is `*master`, and the other
+// output on /dev/null; -1 when the system has no pseudo-terminal.
+pid_t StartOnTerminal(std::vector<std::string> argv_text, int terminal_fd,
+                      int* master) {
+  *master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (*master < 0 || grantpt(*master) != 0 || unlockpt(*master) != 0)
+    return -1;
+  const std::string terminal = ptsname(*master);
+  std::vector<std::string> env_text = {"TZ=UTC", "LC_ALL=C"};
+  const std::vector<char*> argv = Pointers(argv_text);
+  const std::vector<char*> envp = Pointers(env_text);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    const int fd = open(terminal.c_str(), O_RDWR);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(fd, 0);
+    dup2(null, 3 - terminal_fd);
+    dup2(fd, terminal_fd);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  return pid;
+}
+
 }  // namespace
 
 TEST_F(MessagesE2eTest, TopFolderThatCannotBeListedIsSaid) {
@@ -142,23 +168,9 @@ TEST_F(MessagesE2eTest, HelpAndVersionWordsSweepNothing) {
 TEST_F(MessagesE2eTest, HelpOnATerminalClosesWithQOrEsc) {
   for (const char* key : {"q", "Q", "\x1b"}) {
     SCOPED_TRACE(key[0]);
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-      GTEST_SKIP() << "no pseudo-terminal";
-    const std::string terminal = ptsname(master);
-    std::vector<std::string> argv_text = CommandLine({"/?"});
-    std::vector<std::string> env_text = {"TZ=UTC", "LC_ALL=C"};
-    const std::vector<char*> argv = Pointers(argv_text);
-    const std::vector<char*> envp = Pointers(env_text);
-    const pid_t pid = fork();
-    if (pid == 0) {
-      setsid();
-      const int fd = open(terminal.c_str(), O_RDWR);
-      dup2(fd, 0);
-      dup2(fd, 1);
-      execve(argv[0], argv.data(), envp.data());
-      _exit(127);
-    }
+    int master = -1;
+    const pid_t pid = StartOnTerminal(CommandLine({"/?"}), 1, &master);
+    if (pid < 0) GTEST_SKIP() << "no pseudo-terminal";
     // The key is sent once the help is shown and the terminal is raw, so
     // that it is read as one key and not kept for a line.
     Child c{pid, -1, master};
@@ -202,25 +214,9 @@ TEST_F(MessagesE2eTest, AStatusLineOnlyAtATerminal) {
     }
   };
 
-  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-    GTEST_SKIP() << "no pseudo-terminal";
-  const std::string terminal = ptsname(master);
-  std::vector<std::string> argv_text = CommandLine(args);
-  std::vector<std::string> env_text = {"TZ=UTC", "LC_ALL=C"};
-  const std::vector<char*> argv = Pointers(argv_text);
-  const std::vector<char*> envp = Pointers(env_text);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setsid();
-    const int fd = open(terminal.c_str(), O_RDWR);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(fd, 0);
-    dup2(null, 1);
-    dup2(fd, 2);
-    execve(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
+  int master = -1;
+  const pid_t pid = StartOnTerminal(CommandLine(args), 2, &master);
+  if (pid < 0) GTEST_SKIP() << "no pseudo-terminal";
   Child c{pid, -1, master};
   std::string screen;
   answer(master, c, &screen);
