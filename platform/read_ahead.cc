@@ -10,34 +10,68 @@
 
 namespace {
 
-// Whether `a` comes before `b` in the walk: the order of the sequences of
-// steps that lead to them, where whatever lies below an entry comes after
-// the entry and before the next one.
+// A step of the walk: the entry (chunk, slot) of the folder at `place`.
 struct Point {
   const WalkPlace* place;
   uint32_t chunk;
   uint32_t slot;
 };
-bool Before(Point a, Point b) {
-  bool a_below = false, b_below = false;
-  while (a.place->depth > b.place->depth) {
-    a = Point{a.place->parent.get(), a.place->chunk, a.place->slot};
-    a_below = true;
-  }
-  while (b.place->depth > a.place->depth) {
-    b = Point{b.place->parent.get(), b.place->chunk, b.place->slot};
-    b_below = true;
-  }
-  while (a.place != b.place) {
-    a = Point{a.place->parent.get(), a.place->chunk, a.place->slot};
-    b = Point{b.place->parent.get(), b.place->chunk, b.place->slot};
+
+// The step in the ancestor at `depth` of `p` (deeper) that leads to it.
+Point StepAt(const WalkPlace* p, uint32_t depth) {
+  while (p->depth > depth + 1)
+    p = p->jump->depth > depth ? p->jump : p->parent.get();
+  return Point{p->parent.get(), p->chunk, p->slot};
+}
+
+}  // namespace
+
+bool WalkOrderBefore(const WalkPlace& a_place, uint32_t a_chunk, uint32_t a_slot,
+                     const WalkPlace& b_place, uint32_t b_chunk, uint32_t b_slot) {
+  Point a{&a_place, a_chunk, a_slot}, b{&b_place, b_chunk, b_slot};
+  const bool a_below = a.place->depth > b.place->depth;
+  const bool b_below = b.place->depth > a.place->depth;
+  if (a_below) a = StepAt(a.place, b.place->depth);
+  if (b_below) b = StepAt(b.place, a.place->depth);
+  if (a.place != b.place) {
+    // At one depth, the jumps of both lead to one depth too: where they
+    // differ, the common folder is further up.
+    const WalkPlace* x = a.place;
+    const WalkPlace* y = b.place;
+    while (x->parent != y->parent) {
+      if (x->jump != y->jump) {
+        x = x->jump;
+        y = y->jump;
+      } else {
+        x = x->parent.get();
+        y = y->parent.get();
+      }
+    }
+    a = Point{x->parent.get(), x->chunk, x->slot};
+    b = Point{y->parent.get(), y->chunk, y->slot};
   }
   if (a.chunk != b.chunk) return a.chunk < b.chunk;
   if (a.slot != b.slot) return a.slot < b.slot;
   return !a_below && b_below;
 }
 
-}  // namespace
+std::shared_ptr<WalkPlace> WalkPlace::Below(
+    std::shared_ptr<const WalkPlace> parent, uint32_t chunk, uint32_t slot) {
+  auto place = std::make_shared<WalkPlace>();
+  const WalkPlace& up = *parent;
+  // Jumps as skew binary numbers count: twice as far once two jumps of one
+  // length follow each other.
+  const WalkPlace* far = up.jump ? up.jump->jump : nullptr;
+  place->jump = up.jump && far && up.depth - up.jump->depth ==
+                                       up.jump->depth - far->depth
+                    ? far
+                    : &up;
+  place->chunk = chunk;
+  place->slot = slot;
+  place->depth = up.depth + 1;
+  place->parent = std::move(parent);
+  return place;
+}
 
 WalkPlace::~WalkPlace() {
   std::shared_ptr<const WalkPlace> up = std::move(parent);
@@ -69,12 +103,8 @@ std::shared_ptr<Chunk> MakeChunk(const Folder& folder, uint32_t index,
     if (e.facts >= 0) chunk->facts_entry[e.facts] = static_cast<uint32_t>(i);
     if (e.child < 0) continue;
     auto child = std::make_shared<Folder>();
-    auto place = std::make_shared<WalkPlace>();
-    place->parent = folder.place;
-    place->chunk = index;
-    place->slot = static_cast<uint32_t>(i + 1);
-    place->depth = folder.place->depth + 1;
-    child->place = std::move(place);
+    child->place =
+        WalkPlace::Below(folder.place, index, static_cast<uint32_t>(i + 1));
     chunk->children[e.child] = std::move(child);
   }
   const size_t batches = (slots + Chunk::kBatch - 1) / Chunk::kBatch;
@@ -105,14 +135,17 @@ void FolderTasks::Word(RemovalOutcome* outcome) {
 // ---------------------------------------------------------------- the pool
 
 bool ReadAheadPool::Later::operator()(const Task& a, const Task& b) const {
-  return Before(Point{b.place, b.order_chunk, b.order_slot},
-                Point{a.place, a.order_chunk, a.order_slot});
+  return WalkOrderBefore(*b.place, b.order_chunk, b.order_slot, *a.place,
+                         a.order_chunk, a.order_slot);
 }
 
 ReadAheadPool::ReadAheadPool(FolderTasks& tasks, const ReadAheadPlan& plan,
                              std::shared_ptr<Folder> top,
                              ReadAheadLimits limits)
-    : tasks_(tasks), plan_(plan), limits_(limits) {
+    : tasks_(tasks),
+      plan_(plan),
+      limits_(limits),
+      waiting_on_system_(limits.waiting_from_start) {
   threads_while_fast_ =
       limits_.threads_while_fast > 0
           ? static_cast<size_t>(limits_.threads_while_fast)
@@ -147,11 +180,27 @@ void ReadAheadPool::Start(void* pool) noexcept {
   static_cast<ReadAheadPool*>(pool)->Work();
 }
 
+ReadAheadPool::Task ReadAheadPool::TakeTop(TaskQueue& queue) {
+  // Moved, not copied: a copy counts three owners up and down again, on
+  // counts the other threads touch too. The top is dropped right after,
+  // and the order looks at none of what is moved.
+  Task task = std::move(const_cast<Task&>(queue.top()));
+  queue.pop();
+  return task;
+}
+
 void ReadAheadPool::Push(Task task) {
   // Without threads the walk reads everything itself, when it gets there.
   if (workers_ == 0) return;
   queue_.push(std::move(task));
-  work_.notify_one();
+}
+
+void ReadAheadPool::Wake(size_t tasks) {
+  // A thread of the pool takes the next task itself once it is done with
+  // this one: waking another for it would only cost the two a switch, on
+  // every folder of a tree that storage answers faster than that.
+  if (tasks > 0 && std::this_thread::get_id() != walk_thread_) --tasks;
+  for (size_t i = 0; i < std::min(tasks, idle_); ++i) work_.notify_one();
 }
 
 bool ReadAheadPool::Pending(const Task& task) const {
@@ -186,14 +235,35 @@ bool ReadAheadPool::OverBudget(const Task& task) const {
   return false;
 }
 
+void ReadAheadPool::Defer(Task task) {
+  (task.kind == Task::kOpen ? deferred_opens_ : deferred_lists_)
+      .push(std::move(task));
+}
+
 void ReadAheadPool::ReleaseBudget() {
-  if (deferred_.empty()) return;
-  if (bytes_ahead_ >= limits_.bytes_ahead &&
-      folders_ahead_ >= limits_.folders_ahead)
-    return;
-  for (Task& task : deferred_) queue_.push(std::move(task));
-  deferred_.clear();
-  work_.notify_all();
+  // Room is given back in batches, the first deferred in walk order first,
+  // as many as fit: a task given back wakes a thread, and waking one costs
+  // more than opening or listing a small folder on fast storage. Each is
+  // judged again against its budget when a thread takes it; those no
+  // longer pending go for good.
+  auto release = [this](TaskQueue& deferred, size_t most) {
+    size_t queued = 0;
+    while (!deferred.empty() && queued < most) {
+      Task task = TakeTop(deferred);
+      if (!Pending(task)) continue;
+      queue_.push(std::move(task));
+      ++queued;
+    }
+    Wake(queued);
+  };
+  const size_t folders_free = limits_.folders_ahead - std::min(
+      folders_ahead_, limits_.folders_ahead);
+  if (!deferred_opens_.empty() &&
+      folders_free >= std::max<size_t>(1, limits_.folders_ahead / 4))
+    release(deferred_opens_, folders_free);
+  // Listings run to an unknown size: a few, once half the bytes are free.
+  if (!deferred_lists_.empty() && 2 * bytes_ahead_ <= limits_.bytes_ahead)
+    release(deferred_lists_, std::max<size_t>(1, threads_while_fast_));
 }
 
 void ReadAheadPool::Park(Task task) {
@@ -238,7 +308,7 @@ void ReadAheadPool::Unpark(const std::shared_ptr<Folder>& folder) {
     return;
   }
   queue_.push(TakeFirstParked(folder));
-  work_.notify_one();
+  Wake(1);
 }
 
 bool ReadAheadPool::TakeParked(Task* task) {
@@ -276,11 +346,10 @@ void ReadAheadPool::Work() {
     while (!stopping_ && !out_of_memory_.load()) {
       Task task;
       if (!queue_.empty()) {
-        task = queue_.top();
-        queue_.pop();
+        task = TakeTop(queue_);
         if (!Pending(task)) continue;
         if (OverBudget(task)) {
-          deferred_.push_back(std::move(task));
+          Defer(std::move(task));
           continue;
         }
         if (task.kind == Task::kRead &&
@@ -289,7 +358,9 @@ void ReadAheadPool::Work() {
           continue;
         }
       } else if (!TakeParked(&task)) {
+        ++idle_;
         work_.wait(lock);
+        --idle_;
         continue;
       } else if (!Pending(task)) {
         continue;
@@ -314,9 +385,11 @@ void ReadAheadPool::Run(Task& task, ListScratch* scratch,
   switch (task.kind) {
     case Task::kList:
       List(task.folder, *scratch, lock);
+      ReleaseBudget();
       break;
     case Task::kOpen:
       Open(task, lock);
+      ReleaseBudget();
       break;
     case Task::kRead: {
       Chunk& chunk = *task.chunk;
@@ -335,28 +408,37 @@ void ReadAheadPool::Run(Task& task, ListScratch* scratch,
       RemoveQueued(folder, lock);
       break;
   }
-  // An opening, or a batch of facts, that took over 100 µs an entry waited
-  // on the system (a share, a disk; memory answers in a few): threads
-  // beyond the cores then pay, since they wait together. Four such, so
-  // that a thread put off its core once does not start them all. A list
-  // is as long as its folder, and a remover makes many removals: neither
-  // is timed.
+  // A list is as long as its folder, and a remover makes many removals:
+  // neither is timed.
   size_t entries = 0;
   if (task.kind == Task::kOpen) entries = 1;
   if (task.kind == Task::kRead)
     entries = std::min(Chunk::kBatch,
                        task.chunk->facts_entry.size() - task.item * Chunk::kBatch);
-  if (!waiting_on_system_ && entries > 0 &&
-      std::chrono::steady_clock::now() - start >
-          entries * std::chrono::microseconds(100) &&
-      ++slow_tasks_ >= 4) {
-    waiting_on_system_ = true;
-    slow_.notify_all();
-  }
+  if (entries > 0) Timed(entries, start);
   // Only where the walk stopped part-way, or removals remain in it, does it
   // leave a folder that a thread is still working in.
   --folder.users;
   Release(folder);
+}
+
+void ReadAheadPool::Timed(size_t entries,
+                          std::chrono::steady_clock::time_point start) {
+  // An opening, or a batch of facts, that took over 100 µs an entry waited
+  // on the system (a share, a disk; memory answers in a few): threads
+  // beyond the cores then pay, since they wait together, and so does
+  // opening folders ahead. Four such, and at least one in five: a thread
+  // put off its core now and then, on a busy machine, is not a share.
+  if (waiting_on_system_) return;
+  if (std::chrono::steady_clock::now() - start <=
+      entries * std::chrono::microseconds(100)) {
+    ++fast_tasks_;
+    return;
+  }
+  if (++slow_tasks_ >= 4 && 4 * slow_tasks_ >= fast_tasks_) {
+    waiting_on_system_ = true;
+    slow_.notify_all();
+  }
 }
 
 void ReadAheadPool::ReadBatch(const Folder& folder, Chunk& chunk,
@@ -387,7 +469,11 @@ void ReadAheadPool::Publish(const std::shared_ptr<Folder>& folder,
   folder->list_error = error;
   folder->listing = Folder::Work::kNone;
   const WalkPlace* place = folder->place.get();
-  for (size_t i = 0; i < chunk->entries.size(); ++i) {
+  const size_t queued_before = queue_.size();
+  // Where the system answers as fast as memory, a folder is opened and
+  // listed in less than it takes to hand the work to another thread and
+  // back: the walk opens them itself, until openings are seen to wait.
+  for (size_t i = 0; waiting_on_system_ && i < chunk->entries.size(); ++i) {
     const Chunk::Entry& e = chunk->entries[i];
     if (e.child < 0) continue;
     const std::shared_ptr<Folder>& child = chunk->children[e.child];
@@ -395,7 +481,12 @@ void ReadAheadPool::Publish(const std::shared_ptr<Folder>& folder,
     Push(Task{Task::kOpen, folder, child, chunk, static_cast<uint32_t>(i), place,
               chunk->index, static_cast<uint32_t>(i + 1)});
   }
-  for (size_t slot = 0; slot < chunk->facts_entry.size(); slot += Chunk::kBatch)
+  // So is reading the facts of a few files.
+  const size_t reads_ahead =
+      waiting_on_system_ || chunk->facts_entry.size() >= Chunk::kBatch
+          ? chunk->facts_entry.size()
+          : 0;
+  for (size_t slot = 0; slot < reads_ahead; slot += Chunk::kBatch)
     Push(Task{Task::kRead, folder, nullptr, chunk,
               static_cast<uint32_t>(slot / Chunk::kBatch), place, chunk->index,
               chunk->facts_entry[slot] + 1});
@@ -404,6 +495,7 @@ void ReadAheadPool::Publish(const std::shared_ptr<Folder>& folder,
     Push(Task{Task::kList, folder, nullptr, nullptr, 0, place,
               folder->chunks_read, 0});
   }
+  Wake(queue_.size() - queued_before);
   bytes_ahead_ += chunk->bytes;
   folder->chunks.push_back(std::move(chunk));
   done_.notify_all();
@@ -429,6 +521,7 @@ void ReadAheadPool::Open(const Task& task, std::unique_lock<std::mutex>& lock) {
     child.held_ahead = true;
     child.listing = Folder::Work::kQueued;
     Push(Task{Task::kList, task.child, nullptr, nullptr, 0, child.place.get(), 0, 0});
+    Wake(1);
   } else {
     --folders_ahead_;
   }
@@ -476,10 +569,13 @@ const EntryFacts* ReadAheadPool::TakeFacts(const Folder& folder, Chunk& chunk,
         continue;
       }
       state.store(Chunk::kRunning);
+      const auto start = std::chrono::steady_clock::now();
       lock.unlock();
       ReadBatch(folder, chunk, batch);
       lock.lock();
       state.store(Chunk::kDone, std::memory_order_release);
+      Timed(std::min(Chunk::kBatch, chunk.facts_entry.size() - batch * Chunk::kBatch),
+            start);
       break;
     }
   }
@@ -498,10 +594,12 @@ bool ReadAheadPool::TakeChild(const std::shared_ptr<Folder>& parent,
     }
     if (child.opened == Folder::Opened::kNot) {
       child.opening = Folder::Work::kRunning;
+      const auto start = std::chrono::steady_clock::now();
       lock.unlock();
       tasks_.Open(*parent, chunk, entry, &child);
       lock.lock();
       child.opening = Folder::Work::kNone;
+      Timed(1, start);
     }
     break;
   }
@@ -581,6 +679,7 @@ std::unique_ptr<PendingRemoval> ReadAheadPool::HandOver(
     ++folder->removers_queued;
     Push(Task{Task::kRemove, folder, nullptr, nullptr, 0, folder->place.get(),
               removal->chunk->index, entry + 1});
+    Wake(1);
   } catch (const std::bad_alloc&) {
     --folder->removers_queued;
     folder->removals.pop_back();

@@ -55,6 +55,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -62,6 +63,7 @@
 #include <mutex>
 #include <queue>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -70,9 +72,18 @@
 // each folder on the way, that lead to it from the top folder.
 struct WalkPlace {
   std::shared_ptr<const WalkPlace> parent;  // null for the top folder
+  // An ancestor further up, at a depth that depends on this one's only, so
+  // that the steps of two places are compared in a number of jumps that
+  // grows with the log of their depth, not with it: a chain of thousands
+  // of folders has tasks queued at every level. Kept alive by `parent`.
+  const WalkPlace* jump = nullptr;
   uint32_t chunk = 0;                       // in the parent
   uint32_t slot = 0;                        // entry index in that chunk, + 1
   uint32_t depth = 0;
+
+  // The place of the entry `slot` - 1 of chunk `chunk` of `parent`.
+  static std::shared_ptr<WalkPlace> Below(std::shared_ptr<const WalkPlace> parent,
+                                          uint32_t chunk, uint32_t slot);
 
   // A chain is as deep as the tree. The last owner of a link lets go of
   // the links above it one at a time: by recursion, the chain of a deep
@@ -80,6 +91,12 @@ struct WalkPlace {
   // small stack.
   ~WalkPlace();
 };
+
+// Whether the step (`a_chunk`, `a_slot`) of the folder at `a` comes before
+// that of `b` in the walk's order, where whatever lies below an entry
+// comes after the entry and before the next one.
+bool WalkOrderBefore(const WalkPlace& a, uint32_t a_chunk, uint32_t a_slot,
+                     const WalkPlace& b, uint32_t b_chunk, uint32_t b_slot);
 
 // What a platform keeps of a chunk's entries besides what every platform
 // does.
@@ -277,6 +294,9 @@ struct ReadAheadLimits {
   // wait on the system (a share, a disk), and until then would only take
   // the cores from those that work. 0: one a core.
   int threads_while_fast = 0;
+  // Whether the system is taken to wait from the start, as a share does;
+  // else the first tasks' times tell.
+  bool waiting_from_start = false;
 };
 
 class ReadAheadPool : public std::enable_shared_from_this<ReadAheadPool> {
@@ -342,9 +362,18 @@ class ReadAheadPool : public std::enable_shared_from_this<ReadAheadPool> {
   // `scratch` is the thread's own, made before a list task.
   void Run(Task& task, ListScratch* scratch, std::unique_lock<std::mutex>& lock);
   void ReadBatch(const Folder& folder, Chunk& chunk, size_t batch);
+  // Notes how long work on `entries` entries begun at `start` took.
+  void Timed(size_t entries, std::chrono::steady_clock::time_point start);
   bool Pending(const Task& task) const;
   bool OverBudget(const Task& task) const;
+  using TaskQueue = std::priority_queue<Task, std::vector<Task>, Later>;
+  static Task TakeTop(TaskQueue& queue);
+  // Queues `task`; the caller wakes threads for what it queued.
   void Push(Task task);
+  // Wakes as many idle threads as `tasks` just queued need.
+  void Wake(size_t tasks);
+  void Defer(Task task);
+  // Queues again the first of the tasks deferred that now fit the budget.
   void ReleaseBudget();
   // Sets the read task `task` aside until a reader in its folder is done;
   // queues the first read set aside in `folder` again; takes the first
@@ -378,14 +407,21 @@ class ReadAheadPool : public std::enable_shared_from_this<ReadAheadPool> {
   std::condition_variable slow_;    // threads past the first wait here
   size_t threads_while_fast_ = 0;
   size_t slow_tasks_ = 0;  // tasks that took long enough to be waiting
+  size_t fast_tasks_ = 0;  // and those that did not
   bool waiting_on_system_ = false;
-  std::priority_queue<Task, std::vector<Task>, Later> queue_;
-  std::vector<Task> deferred_;  // over the budget when their turn came
+  TaskQueue queue_;
+  // Tasks over their budget when their turn came, kept in walk order, one
+  // queue a budget: given back room, only the first few go back, so a
+  // backlog of thousands costs nothing each time the walk takes something.
+  TaskQueue deferred_lists_;
+  TaskQueue deferred_opens_;
   // The folders with reads set aside, in the order they were first: as
   // many as are being read ahead at once, at most.
   std::vector<std::weak_ptr<Folder>> parked_in_;
   size_t parked_in_prune_at_ = 64;
   size_t workers_ = 0;  // threads that have started taking tasks
+  size_t idle_ = 0;     // threads waiting for a task
+  const std::thread::id walk_thread_ = std::this_thread::get_id();
   size_t folders_ahead_ = 0;
   size_t bytes_ahead_ = 0;
   bool stopping_ = false;

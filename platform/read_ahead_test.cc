@@ -170,9 +170,13 @@ TEST(ReadAheadPoolTest, TinyLimitsDeferButNeverChangeTheWalkOrRepeatWork) {
     SCOPED_TRACE(testing::Message() << row.limits.threads << " threads, "
                                     << row.limits.folders_ahead << " folders, "
                                     << row.limits.bytes_ahead << " bytes");
-    for (int again = 0; again < 5; ++again) {
+    for (int again = 0; again < 6; ++again) {
       MemTasks tasks;
-      EXPECT_EQ(expected, Walk(tree, tasks, row.limits));
+      // Memory answers fast: folders are opened ahead only where the
+      // system is taken to wait.
+      ReadAheadLimits limits = row.limits;
+      limits.waiting_from_start = again % 2 == 1;
+      EXPECT_EQ(expected, Walk(tree, tasks, limits));
       // Each chunk is listed once and each batch read once, by whoever got
       // there first; all is let go of at the end.
       EXPECT_EQ(alone.counts.lists.load(), tasks.counts.lists.load());
@@ -182,6 +186,46 @@ TEST(ReadAheadPoolTest, TinyLimitsDeferButNeverChangeTheWalkOrRepeatWork) {
       EXPECT_LE(tasks.counts.most_open.load(),
                 std::min<int>(folders, 4 + static_cast<int>(row.limits.folders_ahead)));
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WalkOrderTest, JumpsAgreeWithTheStepsReadInFull) {
+  // Places in a tree of long chains and bushy levels, each with the steps
+  // that lead to it from the top: the walk's order is theirs, compared
+  // pair by pair, a step before everything below it.
+  struct Known {
+    std::shared_ptr<WalkPlace> place;
+    std::vector<std::pair<uint32_t, uint32_t>> steps;
+    uint32_t entries = 0;  // made below it, each at a step of its own
+  };
+  std::vector<Known> known{{std::make_shared<WalkPlace>(), {}}};
+  uint32_t seed = 7;
+  auto next = [&seed](uint32_t below) { return (seed = seed * 1103515245 + 12345) / 65536 % below; };
+  for (int i = 0; i < 3000; ++i) {
+    // Mostly one level below the last, so chains run thousands deep.
+    Known& up = next(8) != 0 ? known.back() : known[next(static_cast<uint32_t>(known.size()))];
+    Known below{WalkPlace::Below(up.place, next(3), ++up.entries), up.steps};
+    below.steps.emplace_back(below.place->chunk, below.place->slot);
+    known.push_back(std::move(below));
+  }
+  for (int i = 0; i < 20000; ++i) {
+    const Known& a = known[next(static_cast<uint32_t>(known.size()))];
+    const Known& b = known[next(8) == 0 ? next(static_cast<uint32_t>(known.size()))
+                                        : std::min<size_t>(known.size() - 1, &a - known.data() + next(5))];
+    const uint32_t ac = next(3), as = next(4), bc = next(3), bs = next(4);
+    auto in_full = [](const Known& k, uint32_t c, uint32_t s) {
+      auto steps = k.steps;
+      steps.emplace_back(c, s);
+      return steps;
+    };
+    const auto sa = in_full(a, ac, as), sb = in_full(b, bc, bs);
+    ASSERT_EQ(std::lexicographical_compare(sa.begin(), sa.end(), sb.begin(), sb.end()),
+              WalkOrderBefore(*a.place, ac, as, *b.place, bc, bs))
+        << "depths " << a.steps.size() << " and " << b.steps.size();
   }
 }
 
