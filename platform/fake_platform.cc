@@ -74,7 +74,7 @@ class FakeListing : public Listing {
     entry->early = nullptr;
     if (plan_ && !node.is_dir && plan_->WillRead(node.name)) {
       early_ = EntryFacts{node.early_times.value_or(node.times),
-                          FileIdentity{1, node.id, 1u}};
+                          FileIdentity{1, platform_.FileNumberOf(node), 1u}};
       entry->early = &early_;
     }
     return true;
@@ -110,6 +110,8 @@ class FakeListing : public Listing {
                     : TopFolderVerdict::kAllowed;
   }
 
+  std::string FinalPath() override { return platform_.FinalPathOf(path_); }
+
   bool ReadCurrent(EntryFacts* facts, int64_t* error_number,
                    std::string* error_text) override {
     const FakeNode& node = folder_->children[pos_ - 1];
@@ -119,7 +121,8 @@ class FakeListing : public Listing {
       return false;
     }
     facts->times = node.times;
-    facts->identity = FileIdentity{1, node.id, node.is_dir ? 2u : 1u};
+    facts->identity =
+        FileIdentity{1, platform_.FileNumberOf(node), node.is_dir ? 2u : 1u};
     return true;
   }
 
@@ -223,6 +226,13 @@ FakeNode* FakePlatform::Find(const std::string& path) {
   return node;
 }
 
+std::string FakePlatform::FinalPathOf(const std::string& path) const {
+  std::string final_path;
+  for (const std::string& part : SplitPath(path, separator))
+    final_path += separator + part;
+  return final_path.empty() ? std::string(1, separator) : final_path;
+}
+
 std::string FakePlatform::GetEnv(const std::string& name) {
   auto it = env.find(name);
   return it == env.end() ? "" : it->second;
@@ -319,7 +329,12 @@ class FakeLogFile : public LogFile {
   FakeLogFile(FakePlatform& platform, std::string path, FileIdentity identity)
       : platform_(platform), path_(std::move(path)), identity_(identity) {}
 
-  FileIdentity Identity() override { return identity_; }
+  FileIdentity Identity() override {
+    if (platform_.unstable_identities)
+      identity_.file = FakeNode::NextFakeFileNumber();
+    return identity_;
+  }
+  std::string FinalPath() override { return platform_.FinalPathOf(path_); }
 
   std::unique_ptr<LogSpool> MakeSpool(std::string* error_text) override {
     if (platform_.spool_make_fails) {

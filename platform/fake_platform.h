@@ -72,6 +72,14 @@ struct FakePlatform : Platform {
   FakeNode& AddFile(const std::string& path, FileTime last_write,
                     FileTime creation = {});
   FakeNode* Find(const std::string& path);
+  // `path` as the fake file system names it: its parts after a single
+  // separator each, with no separator at the end; the root is the
+  // separator alone.
+  std::string FinalPathOf(const std::string& path) const;
+  // The file number a read of `node`'s facts gives.
+  uint64_t FileNumberOf(const FakeNode& node) const {
+    return unstable_identities ? FakeNode::NextFakeFileNumber() : node.id;
+  }
 
   std::string ArgumentText() override { return argument_text; }
   std::string GetEnv(const std::string& name) override;
@@ -131,6 +139,9 @@ struct FakePlatform : Platform {
   int signal_at_prompt = 0;
   bool at_terminal = false;  // someone watches at a terminal
   bool print_fails = false;  // standard output is full
+  // A share that makes up its file numbers: every read of a file's facts,
+  // and every LogFile::Identity, gives a number never given before.
+  bool unstable_identities = false;
 
   // Fault injection: the call numbered `fail_call` (from 1, in `calls`)
   // fails; 0 fails none. Opening a folder gives null with an error text,

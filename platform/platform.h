@@ -177,6 +177,11 @@ struct Listing {
   // Platform::OpenFolder.
   virtual TopFolderVerdict JudgeAsTopFolder() = 0;
 
+  // The path of this folder as the file system names it now, in UTF-8
+  // with the platform's separators, whatever name it was opened by; empty
+  // when the platform cannot tell. Asked of the top folder only.
+  virtual std::string FinalPath() { return ""; }
+
   // Lets the platform read ahead, for the walk that starts here, what
   // `plan` says it will want: the listings of the folders it will enter
   // next and the facts of the files it will read, served in the walk's own
@@ -223,6 +228,12 @@ struct LogFile {
 
   // The file's identity, so that the sweep can leave it alone.
   virtual FileIdentity Identity() = 0;
+
+  // The file's path as the file system names it now, in UTF-8 with the
+  // platform's separators; empty when the platform cannot tell. The sweep
+  // leaves the file at that path alone too: some shares make up a new file
+  // number each time they are asked, and then the identity never matches.
+  virtual std::string FinalPath() = 0;
 
   // A new, empty spool in the log file's folder, or where none can be made
   // there (a folder the run may write the log into but nothing beside it),

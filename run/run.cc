@@ -213,6 +213,17 @@ void ShowTotals(Platform& platform, const SweepTotals& totals, double seconds,
 
 }  // namespace
 
+std::string LogPathInSweep(const std::string& folder,
+                           const std::string& top_final,
+                           const std::string& log_final, char separator) {
+  if (top_final.empty() || log_final.empty()) return "";
+  const std::string top = AddBackslash(top_final, separator);
+  if (log_final.size() <= top.size() ||
+      log_final.compare(0, top.size(), top) != 0)
+    return "";
+  return AddBackslash(folder, separator) + log_final.substr(top.size());
+}
+
 RunOutcome Form_Load(Platform& platform, WindowModel& window) {
   RunLog log;
   StartLog(platform, &log);
@@ -283,6 +294,12 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
   const std::string refusal = top ? TopFolderRefusal(*top, sweep->folder) : "";
   if (!refusal.empty())
     return Refuse(platform, log, settings.LogToFile, {refusal});
+  // The log is known by where it is as well as by what it is: where the
+  // file system makes up file numbers, its identity matches nothing.
+  if (top && log_file)
+    sweep->own_log_path = LogPathInSweep(sweep->folder, top->FinalPath(),
+                                         log_file->FinalPath(),
+                                         platform.Separator());
   // From here on the block is the sweep's: it may outgrow memory. (A
   // refusal writes its short block as any refusal does.)
   if (log_file) {

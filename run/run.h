@@ -1,6 +1,8 @@
 // One run of agesweep, from the command line to the log file.
 #pragma once
 
+#include <string>
+
 struct Platform;
 struct WindowDisplay;
 struct WindowModel;
@@ -23,6 +25,15 @@ struct RunOutcome {
   bool display_window = false;
   int exit_status = kExitOk;
 };
+
+// The path a sweep of `folder` (ending in `separator`) reports for the log
+// file, when the log's path as the file system names it, `log_final`, lies
+// inside the top folder's, `top_final`: `folder` followed by the rest of
+// `log_final`. Both come from the file system, so they are compared
+// exactly. Empty when the log lies elsewhere, or either path is unknown.
+std::string LogPathInSweep(const std::string& folder,
+                           const std::string& top_final,
+                           const std::string& log_final, char separator);
 
 // The whole run, performed while the window is still hidden.
 RunOutcome Form_Load(Platform& platform, WindowModel& window);

@@ -592,3 +592,40 @@ TEST(RunLogSpool, KeepsMemoryBoundedAndABlockWholeOrStopsTheRun) {
               p.errors);
   }
 }
+
+TEST(LogPathInSweep, TheLogInsideTheTopFolderInTheSweepsSpelling) {
+  struct Row {
+    const char *folder, *top, *log, *expected;
+  };
+  const Row rows[] = {
+      {"/data/", "/data", "/data/agesweep.log", "/data/agesweep.log"},
+      {"//x/../data/", "/data", "/data/sub/a.log", "//x/../data/sub/a.log"},
+      {"/data/", "/data", "/var/log/agesweep.log", ""},
+      {"/a/b/", "/a/b", "/a/bc/agesweep.log", ""},
+      {"/a/b/", "/A/b", "/a/b/agesweep.log", ""},
+      {"/a/b/", "/a/b/", "/a/b/agesweep.log", "/a/b/agesweep.log"},
+      {"/", "/", "/agesweep.log", "/agesweep.log"},
+      {"/a/b/", "/a/b", "/a/b/", ""},
+      {"/a/b/", "", "/a/b/agesweep.log", ""},
+      {"/a/b/", "/a/b", "", ""},
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(row.expected, LogPathInSweep(row.folder, row.top, row.log, '/'))
+        << row.folder << " " << row.top << " " << row.log;
+}
+
+TEST_F(RunTest, WhereFileNumbersAreMadeUpTheLogIsKeptByItsPath) {
+  for (const char* args : {"/Q /F /data/logs /W *.log /L",
+                           "/Q /S /F //data/ /W *.log /L"}) {
+    SCOPED_TRACE(args);
+    FakePlatform p;
+    p.unstable_identities = true;
+    p.env["AGESWEEP_LOG"] = "/data/logs/agesweep.log";
+    p.AddFile("/data/logs/agesweep.log", FakeFileTime(2000, 1, 1));
+    p.AddFile("/data/logs/old.log", FakeFileTime(2000, 1, 1));
+    p.argument_text = args;
+    EXPECT_EQ(kExitOk, Form_Load(p, window).exit_status);
+    EXPECT_TRUE(p.Find("/data/logs/agesweep.log"));
+    EXPECT_FALSE(p.Find("/data/logs/old.log"));
+  }
+}

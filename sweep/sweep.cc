@@ -198,8 +198,25 @@ struct Walk final : ReadAheadPlan, RemovalRule {
   bool WillRead(std::string_view name) const override {
     return wildcard.Matches(name);
   }
+  // A quiet deletion is never handed over for a file at the log's path,
+  // so the rule made in the moment before it has only the identity left
+  // to check.
   bool StillToRemove(const EntryFacts& now) const override {
-    return IsDue(now.times) && settings.own_log != now.identity;
+    return IsDue(now.times) && !IsOwnLogFile(now.identity);
+  }
+
+  // Whether the file at `path`, whose identity is `identity`, is the run's
+  // own log: either one says so. The identity follows the log under any
+  // name; the path holds where the file system's identities do not (a
+  // share that makes up its file numbers on every request).
+  bool IsOwnLog(const std::string& path, const FileIdentity& identity) const {
+    return IsOwnLogPath(path) || IsOwnLogFile(identity);
+  }
+  bool IsOwnLogPath(const std::string& path) const {
+    return !settings.own_log_path.empty() && path == settings.own_log_path;
+  }
+  bool IsOwnLogFile(const FileIdentity& identity) const {
+    return settings.own_log == identity;
   }
 
   // Whether a file with `times` is due now. A time that cannot be
@@ -251,8 +268,9 @@ void MatchedFile(Walk& walk, Listing& listing, const DirEntry& entry,
     return;
   }
   // A quiet deletion is handed over whole: the read that decides it is
-  // made in the moment before it, wherever it is made.
-  if (settings.quiet_mode && !settings.dry_run) {
+  // made in the moment before it, wherever it is made. The file at the
+  // log's path is not handed over at all; it is read and told as below.
+  if (settings.quiet_mode && !settings.dry_run && !walk.IsOwnLogPath(path)) {
     walk.reports.Removal(path, listing, walk);
     return;
   }
@@ -265,7 +283,7 @@ void MatchedFile(Walk& walk, Listing& listing, const DirEntry& entry,
   }
   walk.reports.Matched(path, facts.times);
   if (!walk.IsDue(facts.times)) return;
-  if (settings.own_log == facts.identity) return;
+  if (walk.IsOwnLog(path, facts.identity)) return;
   if (settings.dry_run) {
     walk.observer.WouldDelete(path);
     return;

@@ -23,8 +23,13 @@ struct SweepSettings {
   int time_frame = 0;
   // Report what would be deleted, and delete and ask nothing.
   bool dry_run = false;
-  // The run's own log file, which the sweep never deletes.
+  // The run's own log file, which the sweep never deletes: the file with
+  // this identity, and the file at this path (spelled as the sweep spells
+  // the paths it reports, from `folder`; empty when the log is not in the
+  // tree, or where it is cannot be told). The path is what holds on a
+  // share that makes up a new file number each time it is asked.
   std::optional<FileIdentity> own_log;
+  std::string own_log_path;
   // How many deletions of a quiet sweep may be in flight at once: enough
   // to keep the platform's threads busy behind a slow share (measured in
   // bench/README.md), fewer where the observer must have room for what

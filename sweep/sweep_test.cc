@@ -269,3 +269,37 @@ TEST_F(SweepTest, TimesReadAheadOnlyEverKeepAFileNeverDeleteIt) {
     platform.root.children.clear();
   }
 }
+
+TEST_F(SweepTest, TheFileAtTheLogsPathStaysWhereFileNumbersAreMadeUp) {
+  // Every read gives a new file number: the log's identity matches no
+  // entry, and a file asked about is another file once its Yes comes.
+  platform.unstable_identities = true;
+  settings.wildcard = "*.log";
+  settings.own_log = FileIdentity{1, FakeNode::NextFakeFileNumber(), 1};
+  settings.own_log_path = "/data/agesweep.log";
+  struct Row {
+    bool quiet, dry;
+    const char* old_log;  // what becomes of the other due file
+  };
+  const Row rows[] = {
+      {true, false, "deleted /data/old.log"},
+      {false, false,
+       "failed /data/old.log: 2 the file changed before it could be deleted"},
+      {true, true, "would delete /data/old.log"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.quiet << row.dry);
+    settings.quiet_mode = row.quiet;
+    settings.dry_run = row.dry;
+    recorder.answers = {true, true};
+    platform.AddFile("/data/agesweep.log", Old());
+    platform.AddFile("/data/old.log", Old());
+    Sweep();
+    Lines expected = {"matched /data/agesweep.log", "matched /data/old.log"};
+    if (!row.quiet) expected.push_back("ask /data/old.log");
+    expected.push_back(row.old_log);
+    EXPECT_EQ(expected, recorder.events);
+    EXPECT_TRUE(platform.Find("/data/agesweep.log"));
+    platform.root.children.clear();
+  }
+}

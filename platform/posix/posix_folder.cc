@@ -260,6 +260,24 @@ bool IdentifyOpenFolder(int fd, dev_t* device, bool* mount_root) {
   return true;
 }
 
+std::string PathOfDescriptor(int fd) {
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  std::string path(256, '\0');
+  for (;;) {
+    const ssize_t n = readlink(link.c_str(), path.data(), path.size());
+    if (n < 0) return "";
+    // Filled to the brim: it may have been cut short, so again with more.
+    if (static_cast<size_t>(n) < path.size()) {
+      path.resize(static_cast<size_t>(n));
+      break;
+    }
+    if (path.size() >= (size_t{1} << 16)) return "";
+    path.resize(path.size() * 2);
+  }
+  // Anything else (a pipe, a socket) names no place in the tree.
+  return path.empty() || path[0] != '/' ? "" : path;
+}
+
 void PosixFolderTasks::OpenNamed(const Folder& parent, const char* name,
                                  Folder* child) {
   // O_NOFOLLOW: a link to a folder is never entered.

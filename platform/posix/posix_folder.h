@@ -34,6 +34,11 @@ inline PosixFolder& OpenOf(const Folder& folder) {
 // The device of the open folder `fd` and whether it is the root of a mount.
 bool IdentifyOpenFolder(int fd, dev_t* device, bool* mount_root);
 
+// The path the open descriptor `fd` has now, as the kernel names it under
+// /proc/self/fd; empty where there is no such name (no /proc, a name too
+// long for it).
+std::string PathOfDescriptor(int fd);
+
 // The facts of the entry `name` of the open folder `fd`, as they are now,
 // without following links; false with `*error` set when they cannot be read.
 bool ReadFacts(int fd, const char* name, EntryFacts* facts, int* error);

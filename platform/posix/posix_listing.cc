@@ -56,6 +56,8 @@ class PosixListing final : public ChunkedListing {
                          : TopFolderVerdict::kAllowed;
   }
 
+  std::string FinalPath() override { return PathOfDescriptor(fd()); }
+
   // Named through a link that neither the user nor root owns.
   void MarkForeignLink() { foreign_link_ = true; }
 

@@ -1,4 +1,5 @@
 #include "platform/posix/posix_listing.h"
+#include "platform/posix/posix_log_file.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -175,6 +176,25 @@ TEST(PosixListing, TimesAreThoseOfTheCurrentEntry) {
               times.last_write.ticks);
   }
   EXPECT_EQ(1, seen);
+}
+
+TEST(PosixListing, TheTopFolderAndTheLogTellTheirPathsAsTheSystemNamesThem) {
+  TempFolder tmp;
+  ASSERT_FALSE(tmp.path().empty());
+  tmp.Folder("real");
+  tmp.File("real/agesweep.log");
+  tmp.Link("link", tmp.path() + "/real");
+  char* real = realpath((tmp.path() + "/real").c_str(), nullptr);
+  ASSERT_TRUE(real);
+  const std::string expected = real;
+  free(real);
+  std::unique_ptr<Listing> listing = OpenPosixFolder(tmp.path() + "/link/");
+  std::string error_text;
+  std::unique_ptr<LogFile> log =
+      OpenPosixLogFile(tmp.path() + "/link/agesweep.log", &error_text);
+  ASSERT_TRUE(listing && log) << error_text;
+  EXPECT_EQ(expected, listing->FinalPath());
+  EXPECT_EQ(expected + "/agesweep.log", log->FinalPath());
 }
 
 TEST(PosixListing, AMissingFolderIsNotListed) {

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "platform/log_lock.h"
+#include "platform/posix/posix_folder.h"
 
 namespace {
 
@@ -157,6 +158,7 @@ class PosixLogFile : public LogFile {
   PosixLogFile& operator=(const PosixLogFile&) = delete;
 
   FileIdentity Identity() override { return identity_; }
+  std::string FinalPath() override { return PathOfDescriptor(fd_); }
 
   std::unique_ptr<LogSpool> MakeSpool(std::string* error_text) override {
     int fd = OpenSpoolFile(folder_);

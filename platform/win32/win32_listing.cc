@@ -538,6 +538,8 @@ class Win32Listing final : public ChunkedListing {
     return TopFolderVerdict::kAllowed;
   }
 
+  std::string FinalPath() override { return FinalPathOfHandle(handle()); }
+
   bool ReadCurrent(EntryFacts* facts, int64_t* error_number,
                    std::string* error_text) override {
     const DWORD error = ReadEntryFacts(handle(), ExtraOf(chunk()).NameView(current()), facts);
@@ -571,7 +573,6 @@ class Win32Listing final : public ChunkedListing {
   ReadAheadLimits Limits() override { return ReadAheadLimits{}; }
 
   HANDLE handle() const { return OpenOf(folder()).handle.get(); }
-
 };
 
 bool StartsWith(const std::wstring& s, const wchar_t* prefix) {
@@ -591,6 +592,29 @@ std::wstring ExtendedLengthPath(const std::wstring& full) {
   if (StartsWith(full, L"\\\\") && full.size() > 2)
     return L"\\\\?\\UNC\\" + full.substr(2);
   return full;
+}
+
+std::wstring OrdinaryPath(const std::wstring& path) {
+  if (StartsWith(path, L"\\\\?\\UNC\\")) return L"\\\\" + path.substr(8);
+  if (StartsWith(path, L"\\\\?\\")) return path.substr(4);
+  return path;
+}
+
+std::string FinalPathOfHandle(void* handle) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetFinalPathNameByHandleW(
+        handle, path.data(), static_cast<DWORD>(path.size()),
+        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0) return "";
+    // Too small, it gives the size it needs with the terminating null.
+    if (n < path.size()) {
+      path.resize(n);
+      break;
+    }
+    path.resize(n);
+  }
+  return ToUtf8(OrdinaryPath(path));
 }
 
 std::wstring ResolveFolder(const std::wstring& folder) {

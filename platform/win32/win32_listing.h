@@ -11,3 +11,8 @@
 std::unique_ptr<Listing> OpenWin32Folder(const std::string& path,
                                          std::string* error_text = nullptr,
                                          int64_t* error_number = nullptr);
+
+// The path the open `handle` (a HANDLE) has now, as the system normalizes
+// it, on its drive letter or share, in UTF-8 and the ordinary form (no
+// "\\?\" prefix); empty when the system cannot tell.
+std::string FinalPathOfHandle(void* handle);

@@ -13,3 +13,8 @@ std::wstring ResolveFolder(const std::wstring& folder);
 // The extended-length form of a full path; unchanged when it already is one,
 // is a device path, or is not a drive or UNC path.
 std::wstring ExtendedLengthPath(const std::wstring& full_path);
+
+// A path as users write it and the sweep spells it: "\\?\C:\..." as
+// "C:\...", "\\?\UNC\server\share\..." as "\\server\share\..."; any other
+// unchanged.
+std::wstring OrdinaryPath(const std::wstring& path);

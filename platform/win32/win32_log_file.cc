@@ -10,6 +10,7 @@
 
 #include "platform/log_lock.h"
 #include "platform/win32/text.h"
+#include "platform/win32/win32_listing.h"
 
 namespace {
 
@@ -183,6 +184,7 @@ class Win32LogFile : public LogFile {
   Win32LogFile& operator=(const Win32LogFile&) = delete;
 
   FileIdentity Identity() override { return identity_; }
+  std::string FinalPath() override { return FinalPathOfHandle(file_); }
 
   std::unique_ptr<LogSpool> MakeSpool(std::string* error_text) override {
     DWORD error = ERROR_SUCCESS;

@@ -595,6 +595,10 @@ TEST(Win32Listing, ExtendedLengthForms) {
   EXPECT_EQ(L"\\\\?\\C:\\x\\", ExtendedLengthPath(L"\\\\?\\C:\\x\\"));
   EXPECT_EQ(L"\\\\.\\pipe\\x", ExtendedLengthPath(L"\\\\.\\pipe\\x"));
   EXPECT_EQ(L"relative\\", ExtendedLengthPath(L"relative\\"));
+  // And back, as the sweep spells paths.
+  EXPECT_EQ(L"C:\\x", OrdinaryPath(L"\\\\?\\C:\\x"));
+  EXPECT_EQ(L"\\\\srv\\share\\x", OrdinaryPath(L"\\\\?\\UNC\\srv\\share\\x"));
+  EXPECT_EQ(L"\\\\.\\pipe\\x", OrdinaryPath(L"\\\\.\\pipe\\x"));
   // Relative folders, forward slashes and ".." resolve as the system
   // resolves them before the exact form is taken.
   wchar_t current[MAX_PATH];
