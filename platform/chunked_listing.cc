@@ -14,7 +14,7 @@ ChunkedListing::ChunkedListing(FolderTasks& tasks,
       folder_(std::move(folder)) {}
 
 ChunkedListing::~ChunkedListing() {
-  if (pool_) pool_->Leave(*folder_);
+  if (pool_) pool_->Leave(folder_);
 }
 
 std::shared_ptr<Chunk> ChunkedListing::ReadNextChunk(int64_t* error) {

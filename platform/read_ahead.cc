@@ -145,7 +145,9 @@ ReadAheadPool::ReadAheadPool(FolderTasks& tasks, const ReadAheadPlan& plan,
     : tasks_(tasks),
       plan_(plan),
       limits_(limits),
-      waiting_on_system_(limits.waiting_from_start) {
+      waiting_on_system_(limits.waiting_from_start),
+      open_limit_(limits.folders_ahead) {
+  held_.reserve(3 * limits_.folders_ahead + 1);
   threads_while_fast_ =
       limits_.threads_while_fast > 0
           ? static_cast<size_t>(limits_.threads_while_fast)
@@ -227,7 +229,7 @@ bool ReadAheadPool::OverBudget(const Task& task) const {
     case Task::kList:
       return bytes_ahead_ >= limits_.bytes_ahead;
     case Task::kOpen:
-      return folders_ahead_ >= limits_.folders_ahead;
+      return folders_ahead_ >= open_limit_;
     case Task::kRead:
     case Task::kRemove:
       return false;
@@ -256,10 +258,9 @@ void ReadAheadPool::ReleaseBudget() {
     }
     Wake(queued);
   };
-  const size_t folders_free = limits_.folders_ahead - std::min(
-      folders_ahead_, limits_.folders_ahead);
+  const size_t folders_free = open_limit_ - std::min(folders_ahead_, open_limit_);
   if (!deferred_opens_.empty() &&
-      folders_free >= std::max<size_t>(1, limits_.folders_ahead / 4))
+      folders_free >= std::max<size_t>(1, open_limit_ / 4))
     release(deferred_opens_, folders_free);
   // Listings run to an unknown size: a few, once half the bytes are free.
   if (!deferred_lists_.empty() && 2 * bytes_ahead_ <= limits_.bytes_ahead)
@@ -419,6 +420,7 @@ void ReadAheadPool::Run(Task& task, ListScratch* scratch,
   // Only where the walk stopped part-way, or removals remain in it, does it
   // leave a folder that a thread is still working in.
   --folder.users;
+  if (folder.users == 0 && folder.left) done_.notify_all();
   Release(folder);
 }
 
@@ -505,20 +507,25 @@ void ReadAheadPool::Open(const Task& task, std::unique_lock<std::mutex>& lock) {
   Folder& child = *task.child;
   child.opening = Folder::Work::kRunning;
   ++folders_ahead_;
+  ++opens_running_;
   lock.unlock();
   const Chunk& chunk = *task.chunk;
   tasks_.Open(*task.folder, chunk, task.item, &child);
   lock.lock();
+  --opens_running_;
   child.opening = Folder::Work::kNone;
   // Out of descriptors: the walk tries again itself when it gets there,
-  // when what is held ahead has been given back.
+  // and the pool holds at most half as many ahead from now on, so that
+  // it backs off before the walk meets the limit too.
   if (child.opened == Folder::Opened::kFailed &&
       tasks_.OutOfHandles(child.open_error)) {
     child.opened = Folder::Opened::kNot;
     child.open_error = 0;
+    open_limit_ = std::min(open_limit_, (folders_ahead_ - 1) / 2);
   }
   if (child.opened == Folder::Opened::kYes) {
     child.held_ahead = true;
+    NoteHeld(task.child);
     child.listing = Folder::Work::kQueued;
     Push(Task{Task::kList, task.child, nullptr, nullptr, 0, child.place.get(), 0, 0});
     Wake(1);
@@ -526,6 +533,70 @@ void ReadAheadPool::Open(const Task& task, std::unique_lock<std::mutex>& lock) {
     --folders_ahead_;
   }
   done_.notify_all();
+}
+
+void ReadAheadPool::NoteHeld(const std::shared_ptr<Folder>& folder) noexcept {
+  // Room was made for every folder that can be held at once, and twice
+  // as many again for those no longer held: pruned, the list always fits,
+  // so that noting one never takes memory.
+  if (held_.size() == held_.capacity())
+    std::erase_if(held_, [](const std::weak_ptr<Folder>& weak) {
+      const std::shared_ptr<Folder> f = weak.lock();
+      return !f || (!f->held_ahead && !f->held_for_removals);
+    });
+  held_.push_back(folder);
+}
+
+bool ReadAheadPool::GiveBackHandles(std::unique_lock<std::mutex>& lock) {
+  if (folders_ahead_ == 0 && open_limit_ == 0) return false;
+  const size_t held = folders_ahead_;
+  // No opening begins while they are given back, and those running end.
+  open_limit_ = 0;
+  while (opens_running_ > 0) done_.wait(lock);
+  // Nothing is noted meanwhile: no opening runs, and the walk, the only
+  // other one to note, is here.
+  for (const std::weak_ptr<Folder>& weak : held_) {
+    const std::shared_ptr<Folder> folder = weak.lock();
+    if (!folder) continue;
+    if (folder->held_ahead) {
+      Forsake(*folder, lock);
+    } else if (folder->held_for_removals) {
+      MakeRemovals(*folder, lock);
+      Release(*folder);
+    }
+  }
+  held_.clear();
+  open_limit_ = held / 2;
+  return true;
+}
+
+void ReadAheadPool::Forsake(Folder& folder, std::unique_lock<std::mutex>& lock) {
+  // Left for now, so that no thread begins anything in it; those at work
+  // in it end first.
+  folder.left = true;
+  while (folder.users > 0) done_.wait(lock);
+  // What was read of it goes with its handle: the walk, once it gets
+  // there, opens it and lists it from the start itself.
+  for (const std::shared_ptr<Chunk>& chunk : folder.chunks) {
+    bytes_ahead_ -= chunk->bytes;
+    const size_t batches = (chunk->facts_entry.size() + Chunk::kBatch - 1) / Chunk::kBatch;
+    for (size_t b = 0; b < batches; ++b) chunk->batches[b].store(Chunk::kDone);
+    for (const std::shared_ptr<Folder>& child : chunk->children)
+      if (child->opening == Folder::Work::kQueued)
+        child->opening = Folder::Work::kNone;
+  }
+  folder.chunks.clear();
+  std::vector<Folder::ParkedRead>().swap(folder.parked);
+  folder.parked_next = 0;
+  folder.chunks_read = 0;
+  folder.ended = false;
+  folder.list_error = 0;
+  folder.listing = Folder::Work::kNone;
+  folder.Close();
+  folder.opened = Folder::Opened::kNot;
+  folder.held_ahead = false;
+  --folders_ahead_;
+  folder.left = false;
 }
 
 std::shared_ptr<Chunk> ReadAheadPool::TakeChunk(
@@ -600,6 +671,14 @@ bool ReadAheadPool::TakeChild(const std::shared_ptr<Folder>& parent,
       lock.lock();
       child.opening = Folder::Work::kNone;
       Timed(1, start);
+      // Descriptors the pool holds are the walk's first: given back, the
+      // opening is tried again, until the pool holds none and opens none.
+      if (child.opened == Folder::Opened::kFailed &&
+          tasks_.OutOfHandles(child.open_error) && GiveBackHandles(lock)) {
+        child.opened = Folder::Opened::kNot;
+        child.open_error = 0;
+        continue;
+      }
     }
     break;
   }
@@ -774,16 +853,25 @@ void ReadAheadPool::Release(Folder& folder) {
   folder.Close();
 }
 
-void ReadAheadPool::Leave(Folder& folder) {
+void ReadAheadPool::Leave(const std::shared_ptr<Folder>& left) {
+  Folder& folder = *left;
   std::unique_lock<std::mutex> lock(mutex_);
   folder.left = true;
   // Removals not yet made keep the folder open, within the budget of what
-  // is held ahead: past it, the walk makes them, or waits for them, now.
-  if (folder.HasRemovals() && folders_ahead_ < limits_.folders_ahead) {
+  // is held ahead: past it, or with no thread to make them, the walk makes
+  // them, or waits for them, now.
+  if (folder.HasRemovals() && !threads_.empty() && folders_ahead_ < open_limit_) {
     folder.held_for_removals = true;
     ++folders_ahead_;
+    NoteHeld(left);
     return;
   }
+  MakeRemovals(folder, lock);
+  Release(folder);
+}
+
+void ReadAheadPool::MakeRemovals(Folder& folder,
+                                 std::unique_lock<std::mutex>& lock) {
   while (folder.HasRemovals()) {
     const std::shared_ptr<Removal> removal =
         folder.removals[folder.removals_first];
@@ -792,5 +880,4 @@ void ReadAheadPool::Leave(Folder& folder) {
     else
       done_.wait(lock);
   }
-  Release(folder);
 }

@@ -337,7 +337,7 @@ class ReadAheadPool : public std::enable_shared_from_this<ReadAheadPool> {
   // closed now, or by the last thread still reading in it, rather than when
   // the last task naming it is dropped, so that what is open stays within
   // the budget.
-  void Leave(Folder& folder);
+  void Leave(const std::shared_ptr<Folder>& folder);
 
  private:
   // One piece of reading ahead, and its place in the walk's order.
@@ -389,6 +389,19 @@ class ReadAheadPool : public std::enable_shared_from_this<ReadAheadPool> {
   // the lock held on entry and on return.
   void RemoveQueued(Folder& folder, std::unique_lock<std::mutex>& lock);
   void Make(Removal& removal, std::unique_lock<std::mutex>& lock);
+  // Makes, or waits for, every removal left in `folder`.
+  void MakeRemovals(Folder& folder, std::unique_lock<std::mutex>& lock);
+  // Notes `folder`, just held ahead or for its removals, among those whose
+  // descriptors may be given back.
+  void NoteHeld(const std::shared_ptr<Folder>& folder) noexcept;
+  // Closes every folder held ahead or for removals, so that the walk,
+  // short of descriptors, has theirs; from then on the pool holds at most
+  // half as many. False when it held none and opened none: the walk is
+  // alone at the limit.
+  bool GiveBackHandles(std::unique_lock<std::mutex>& lock);
+  // Closes `folder`, held ahead, and lets go of what was read of it, as if
+  // it had never been opened.
+  void Forsake(Folder& folder, std::unique_lock<std::mutex>& lock);
   void Done(Removal& removal);
   // Closes `folder` once the walk has left it and nothing works in it.
   void Release(Folder& folder);
@@ -423,6 +436,12 @@ class ReadAheadPool : public std::enable_shared_from_this<ReadAheadPool> {
   size_t idle_ = 0;     // threads waiting for a task
   const std::thread::id walk_thread_ = std::this_thread::get_id();
   size_t folders_ahead_ = 0;
+  // How many folders may be held ahead now: the limit's, until the
+  // descriptors run short.
+  size_t open_limit_;
+  size_t opens_running_ = 0;
+  // The folders held ahead or for removals, and some no longer held.
+  std::vector<std::weak_ptr<Folder>> held_;
   size_t bytes_ahead_ = 0;
   bool stopping_ = false;
   std::atomic<bool> out_of_memory_{false};

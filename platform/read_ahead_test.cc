@@ -32,11 +32,17 @@ Node MakeTree(int width, int depth, const std::string& name = "top") {
 
 struct Counts {
   std::atomic<int> open{0}, most_open{0}, lists{0}, reads{0};
+  int handles = 0;  // folders open at once at most, as a descriptor limit; 0: any
 };
 
+// What MemTasks fails an opening with past the limit.
+constexpr int64_t kOutOfHandles = 24;
+
 struct MemFolder final : OpenFolder {
-  MemFolder(const Node& node, Counts& counts) : node(node), counts(counts) {
-    const int now = ++counts.open;
+  // `counted`: its place among those open was taken already.
+  MemFolder(const Node& node, Counts& counts, bool counted = false)
+      : node(node), counts(counts) {
+    const int now = counted ? counts.open.load() : ++counts.open;
     int most = counts.most_open;
     while (now > most && !counts.most_open.compare_exchange_weak(most, now)) {
     }
@@ -78,11 +84,18 @@ struct MemTasks final : FolderTasks {
             Folder* child) override {
     const Node& node = static_cast<MemFolder&>(*parent.open).node;
     const std::string name = chunk.names.get() + chunk.entries[entry].name;
+    if (counts.handles > 0 && ++counts.open > counts.handles) {
+      --counts.open;
+      child->opened = Folder::Opened::kFailed;
+      child->open_error = kOutOfHandles;
+      return;
+    }
     for (const Node& c : node.children)
-      if (c.name == name) child->open = std::make_unique<MemFolder>(c, counts);
+      if (c.name == name)
+        child->open = std::make_unique<MemFolder>(c, counts, counts.handles > 0);
     child->opened = Folder::Opened::kYes;
   }
-  bool OutOfHandles(int64_t) override { return false; }
+  bool OutOfHandles(int64_t error) override { return error == kOutOfHandles; }
   void Read(const Folder&, Chunk& chunk, size_t first, size_t end) override {
     for (size_t slot = first; slot < end; ++slot) {
       ++counts.reads;
@@ -124,7 +137,7 @@ std::vector<std::string> Walk(const Node& tree, MemTasks& tasks,
       level.chunk = pool.TakeChunk(level.folder, *scratch, &error);
       level.pos = 0;
       if (!level.chunk) {
-        pool.Leave(*level.folder);
+        pool.Leave(level.folder);
         stack.pop_back();
       }
       continue;
@@ -185,6 +198,25 @@ TEST(ReadAheadPoolTest, TinyLimitsDeferButNeverChangeTheWalkOrRepeatWork) {
       // Open at once: the walk's own levels (4) and what is held ahead.
       EXPECT_LE(tasks.counts.most_open.load(),
                 std::min<int>(folders, 4 + static_cast<int>(row.limits.folders_ahead)));
+    }
+  }
+}
+
+TEST(ReadAheadPoolTest, UnderADescriptorLimitThePoolGivesBackWhatTheWalkNeeds) {
+  // The limit is what the walk alone needs, one folder a level: every
+  // descriptor the pool holds ahead is one the walk will want. Whatever
+  // it held, the walk gets in, and lists what it gave up again.
+  const Node tree = MakeTree(10, 3);
+  MemTasks alone;
+  const std::vector<std::string> expected = Walk(tree, alone, ReadAheadLimits{0, 0, 0});
+  for (int threads : {1, 4, 16}) {
+    for (int again = 0; again < 4; ++again) {
+      MemTasks tasks;
+      tasks.counts.handles = alone.counts.most_open;
+      ReadAheadLimits limits{threads, 64, 1 << 20};
+      limits.waiting_from_start = true;
+      EXPECT_EQ(expected, Walk(tree, tasks, limits)) << threads << " threads";
+      EXPECT_EQ(0, tasks.counts.open.load());
     }
   }
 }

@@ -287,6 +287,46 @@ TEST_F(HardeningE2eTest, DeepChainIsWalkedOrSaysWhereDescriptorsRanOut) {
   EXPECT_EQ("2", LogValue(log, "Found: "));
 }
 
+TEST_F(HardeningE2eTest, UnderADescriptorLimitThePoolNeverCostsTheWalkAFolder) {
+  // 20 branches, each as deep as 64 descriptors let the walk alone go:
+  // what the threads reading ahead hold must never be what the walk needs
+  // to get down one of them. Without threads (nobody may start none) the
+  // walk is alone.
+  constexpr int kBranches = 20, kDepth = 56;
+  for (const bool pool : {true, false}) {
+    SCOPED_TRACE(pool ? "pool" : "walk alone");
+    for (int b = 0; b < kBranches; ++b) {
+      const fs::path branch = tree_ / ("b" + std::to_string(b));
+      fs::create_directory(branch);
+      Chain(branch, kDepth);
+    }
+    RunOptions o;
+    o.open_files = 64;
+    if (!pool) {
+      for (const auto& entry : fs::recursive_directory_iterator(tree_))
+        lchown(entry.path().c_str(), 65534, 65534);
+      o.as_nobody = true;
+      o.limits = {{RLIMIT_NPROC, 1}};
+    }
+    Result r = RunWith(With({"/Q", "/S", "/L", "/F", T()}), o);
+    // Another test's run as nobody at the same moment fails the start.
+    for (int again = 0; !pool && r.status == 127 && again < 50; ++again) {
+      usleep(100000);
+      r = RunWith(With({"/Q", "/S", "/L", "/F", T()}), o);
+    }
+    EXPECT_EQ(0, r.status) << r.err.substr(0, 300);
+    const std::string log = Log();
+    int deleted = 0;
+    for (size_t at = log.find("\r\nDelete: "); at != std::string::npos;
+         at = log.find("\r\nDelete: ", at + 1))
+      ++deleted;
+    EXPECT_EQ(kBranches, deleted);
+    fs::remove_all(tree_);
+    fs::create_directory(tree_);
+    fs::remove(bin_ / "agesweep.log");
+  }
+}
+
 TEST_F(HardeningE2eTest, LogIsWrittenOnlyToTheRegularFileItIsNamed) {
   const fs::path logs = temp_.path() / "logs";
   fs::create_directory(logs);
