@@ -48,6 +48,7 @@ bool ChunkedListing::Next(DirEntry* entry, int64_t* error_number,
   current_ = chunk_->names.get() + e.name;
   entry->name = std::string_view(current_, e.length);
   entry->is_dir = e.is_dir;
+  entry->type_unsure = e.type_unsure;
   entry->early = pool_ && e.facts >= 0
                      ? pool_->TakeFacts(*folder_, *chunk_,
                                         static_cast<uint32_t>(e.facts))
@@ -58,6 +59,7 @@ bool ChunkedListing::Next(DirEntry* entry, int64_t* error_number,
 std::unique_ptr<Listing> ChunkedListing::OpenCurrentFolder(
     int64_t* error_number, std::string* error_text) {
   const Chunk::Entry& e = chunk_->entries[current()];
+  not_a_folder_ = false;
   std::shared_ptr<Folder> child;
   int64_t error = 0;
   // A folder the plan did not name is read by the walk alone.
@@ -66,12 +68,15 @@ std::unique_ptr<Listing> ChunkedListing::OpenCurrentFolder(
     // Taken from the chunk, so that the folder is closed as soon as the
     // walk is done with it, not when it is done with this chunk.
     child = std::move(chunk_->children[e.child]);
-    if (!pool->TakeChild(folder_, *chunk_, current(), *child, &error))
+    if (!pool->TakeChild(folder_, *chunk_, current(), *child, &error)) {
+      not_a_folder_ = child->opened == Folder::Opened::kNotAFolder;
       child.reset();
+    }
   } else {
     child = std::make_shared<Folder>();
     tasks_.Open(*folder_, *chunk_, current(), child.get());
     if (child->opened == Folder::Opened::kFailed) error = child->open_error;
+    not_a_folder_ = child->opened == Folder::Opened::kNotAFolder;
     if (child->opened != Folder::Opened::kYes) child.reset();
   }
   if (!child) {

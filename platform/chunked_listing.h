@@ -24,6 +24,7 @@ class ChunkedListing : public Listing {
             std::string* error_text) final;
   std::unique_ptr<Listing> OpenCurrentFolder(int64_t* error_number,
                                              std::string* error_text) final;
+  bool CurrentIsNotAFolder() const final { return not_a_folder_; }
   void ReadAhead(const ReadAheadPlan& plan) final;
   std::unique_ptr<PendingRemoval> RemoveCurrentLater(
       const RemovalRule& rule) final;
@@ -59,4 +60,5 @@ class ChunkedListing : public Listing {
   std::shared_ptr<Chunk> chunk_;
   size_t pos_ = 0;  // past the current entry in `chunk_`
   const char* current_ = "";
+  bool not_a_folder_ = false;  // what the last OpenCurrentFolder found
 };

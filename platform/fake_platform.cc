@@ -70,9 +70,10 @@ class FakeListing : public Listing {
     const FakeNode& node = folder_->children[pos_++];
     platform_.current_entry = path;
     entry->name = node.name;
-    entry->is_dir = node.is_dir;
+    entry->is_dir = node.is_dir || node.listed != FakeNode::Listed::kAsIs;
+    entry->type_unsure = node.listed == FakeNode::Listed::kUnsure;
     entry->early = nullptr;
-    if (plan_ && !node.is_dir && plan_->WillRead(node.name)) {
+    if (plan_ && !entry->is_dir && plan_->WillRead(node.name)) {
       early_ = EntryFacts{node.early_times.value_or(node.times),
                           FileIdentity{1, platform_.FileNumberOf(node), 1u}};
       entry->early = &early_;
@@ -83,6 +84,7 @@ class FakeListing : public Listing {
   std::unique_ptr<Listing> OpenCurrentFolder(int64_t* error_number,
                                              std::string* error_text) override {
     FakeNode& node = folder_->children[pos_ - 1];
+    not_a_folder_ = !node.is_dir;
     if (platform_.Count(FakeCall::kOpenSubfolder, CurrentPath())) {
       if (platform_.fail_with_trouble) {
         *error_number = kFakeTroubleErrorNumber;
@@ -100,10 +102,12 @@ class FakeListing : public Listing {
       *error_text = "Permission denied";
       return nullptr;
     }
-    if (node.is_link) return nullptr;
+    if (node.is_link || not_a_folder_) return nullptr;
     return std::make_unique<FakeListing>(
         platform_, &node, CurrentPath() + platform_.separator, false, plan_);
   }
+
+  bool CurrentIsNotAFolder() const override { return not_a_folder_; }
 
   TopFolderVerdict JudgeAsTopFolder() override {
     return is_root_ ? TopFolderVerdict::kFileSystemRoot
@@ -155,6 +159,7 @@ class FakeListing : public Listing {
   const ReadAheadPlan* plan_;
   EntryFacts early_;
   size_t pos_ = 0;
+  bool not_a_folder_ = false;
 };
 
 }  // namespace

@@ -17,6 +17,8 @@ struct FakeNode {
   std::vector<FakeNode> children;  // in listing order
   bool unlistable = false;         // a folder that cannot be opened
   bool is_link = false;            // a folder link: listed, never opened
+  // Listed as a folder (a file system that errs), or with its type unsure.
+  enum class Listed { kAsIs, kAsFolder, kUnsure } listed = Listed::kAsIs;
   std::string open_trouble;        // opening fails as the system ran short
   int delete_error = 0;            // non-zero: deletion fails with this
   std::string list_error;          // listing fails with this after the last

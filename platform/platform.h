@@ -50,7 +50,13 @@ struct EntryFacts {
 // next call of Listing::Next on the same listing.
 struct DirEntry {
   std::string_view name;
+  // Set for a folder, or a link to one, and for an entry whose type is
+  // unsure (below): the walk tries to open such an entry as a folder.
   bool is_dir = false;
+  // The listing gave no type and the entry's own could not be read (an odd
+  // share): it may be a folder or a file, so it comes with `is_dir` set and
+  // the walk tries it as both rather than pass it over unnamed.
+  bool type_unsure = false;
   // The file's facts as read ahead of the walk, for a file the plan said it
   // would read; null when none were. They may be stale by now: good for
   // passing a file over, never for deleting it.
@@ -148,9 +154,14 @@ struct Listing {
   // Opens the current entry, a folder, for listing. Null when it is not to
   // be listed. The failure is set when it could not be opened; it is left
   // alone when it is not to be entered at all: a link, a volume mounted
-  // there, or a folder that has gone meanwhile.
+  // there, a folder that has gone meanwhile, or an entry that is no folder.
   virtual std::unique_ptr<Listing> OpenCurrentFolder(
       int64_t* error_number, std::string* error_text) = 0;
+
+  // Whether the last OpenCurrentFolder found the current entry to be no
+  // folder and no link, though listed as one or of unsure type: the walk
+  // then takes it for the file it is.
+  virtual bool CurrentIsNotAFolder() const = 0;
 
   // Reads the current entry's times and identity as they are now, without
   // following links. False, with the failure, when they cannot be read; a

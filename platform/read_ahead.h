@@ -111,7 +111,8 @@ struct Chunk {
     uint32_t length = 0;  // of the name
     int32_t facts = -1;   // a file the walk will read: its slot in `facts`
     int32_t child = -1;   // a folder it will enter: index in `children`
-    bool is_dir = false;
+    bool is_dir = false;  // also set where the type is unsure
+    bool type_unsure = false;  // as DirEntry::type_unsure
   };
   // The facts of files are read ahead in batches of this many.
   static constexpr size_t kBatch = 16;
@@ -150,6 +151,9 @@ struct Folder {
     kNot,     // not yet, or read ahead gave up: the walk opens it itself
     kYes,     // `open` is set
     kSkip,    // not to be entered: a link, a mount, gone meanwhile
+    // Listed as a folder, or of unsure type, but neither a folder nor a
+    // link: not held ahead, as kSkip, and the walk takes it for a file.
+    kNotAFolder,
     kFailed,  // with `open_error`
   };
 

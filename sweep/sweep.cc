@@ -330,8 +330,12 @@ void WalkLevels(Walk& walk, std::vector<Level>& stack, std::string& folder) {
     }
     if (++totals.FilesSearched % kProgressEvery == 0)
       walk.observer.Progress(totals);
-    if (entry.is_dir) {
-      if (!walk.WillEnter(entry.name)) continue;
+    // An entry listed as a folder is tried as one where the walk would
+    // enter it. It is a file when the opening finds it no folder, and when
+    // its type is unsure and it is not tried; one that cannot be opened is
+    // told once, as the folder it may be.
+    bool is_file = !entry.is_dir;
+    if (entry.is_dir && walk.WillEnter(entry.name)) {
       folder.append(entry.name);
       folder += walk.separator;
       if (std::unique_ptr<Listing> sub =
@@ -339,9 +343,15 @@ void WalkLevels(Walk& walk, std::vector<Level>& stack, std::string& folder) {
         stack.push_back(Level{std::move(sub), folder.size()});
       } else if (!error_text.empty()) {
         walk.reports.FolderUnreadable(folder, error_number, error_text);
+      } else {
+        is_file = listing.CurrentIsNotAFolder();
       }
-    } else if (walk.WillRead(entry.name)) {
+    } else if (entry.is_dir) {
+      is_file = entry.type_unsure;
+    }
+    if (is_file && walk.WillRead(entry.name)) {
       ++totals.FilesFound;
+      folder.resize(stack.back().folder_length);  // this level: none was entered
       folder.append(entry.name);
       MatchedFile(walk, listing, entry, folder);
     }

@@ -303,3 +303,25 @@ TEST_F(SweepTest, TheFileAtTheLogsPathStaysWhereFileNumbersAreMadeUp) {
     platform.root.children.clear();
   }
 }
+
+TEST_F(SweepTest, AFileListedAsAFolderOrAnEntryOfUnsureTypeIsNotPassedOver) {
+  using L = FakeNode::Listed;
+  const Lines gone = {"matched /data/x.log", "deleted /data/x.log"};
+  const struct { bool dir, subdirs, dry; L listed; Lines events; } rows[] = {
+      {true, true, false, L::kUnsure, {"unreadable /data/x.log/: 13 Permission denied"}},
+      {false, false, false, L::kUnsure, gone},
+      {false, true, false, L::kAsFolder, gone},
+      {false, true, true, L::kAsFolder, {"matched /data/x.log", "would delete /data/x.log"}},
+      {false, false, false, L::kAsFolder, {}},  // not opened: a folder to the walk
+  };
+  for (const auto& row : rows) {
+    settings.include_subdirs = row.subdirs;
+    settings.dry_run = row.dry;
+    FakeNode& node = platform.AddFile("/data/x.log", Old());
+    node.is_dir = node.unlistable = row.dir;
+    node.listed = row.listed;
+    Sweep();
+    EXPECT_EQ(row.events, recorder.events) << &row - rows;
+    platform.root.children.clear();
+  }
+}

@@ -35,11 +35,16 @@ FileTime FromTimespec(int64_t seconds, int64_t nanoseconds) {
 }
 
 // The directory bit: a folder, or a link whose target is a folder (which
-// is then counted as a folder but never entered).
-bool IsDirectory(int fd, const char* name, unsigned char type) {
+// is then counted as a folder but never entered). An entry listed without
+// a type whose own cannot be read either may be a folder that cannot be
+// read or a file: it gets the bit and `*unsure`, so that the walk tries it
+// as both and names it whichever it is. One gone meanwhile is a file gone,
+// told as such when it matches.
+bool IsDirectory(int fd, const char* name, unsigned char type, bool* unsure) {
   struct stat st;
   if (type == DT_UNKNOWN) {
-    if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+      return *unsure = errno != ENOENT;
     if (S_ISDIR(st.st_mode)) return true;
     if (!S_ISLNK(st.st_mode)) return false;
     type = DT_LNK;
@@ -187,7 +192,8 @@ std::shared_ptr<Chunk> PosixFolderTasks::List(Folder& folder, uint32_t index,
   });
   *error = read_error;
   for (size_t i = 0; i < entries.size(); ++i)
-    entries[i].is_dir = IsDirectory(open.fd, names.data() + entries[i].name, types[i]);
+    entries[i].is_dir = IsDirectory(open.fd, names.data() + entries[i].name,
+                                    types[i], &entries[i].type_unsure);
   return MakeChunk(folder, index, plan, GatheredEntries{names, &entries});
 }
 
@@ -285,12 +291,20 @@ void PosixFolderTasks::OpenNamed(const Folder& parent, const char* name,
       openat(OpenOf(parent).fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
     // A link (ELOOP; ENOTDIR when it leads to a folder), or an entry that
-    // is gone or no longer a folder, is not entered and not a failure.
-    if (errno == ELOOP || errno == ENOTDIR || errno == ENOENT) {
+    // is gone, is not entered and not a failure. One that is neither
+    // folder nor link (listed as a folder by a file system that errs, of
+    // unsure type, or no longer a folder) is a file to the walk.
+    const int error = errno;
+    struct stat st;
+    if (error == ENOTDIR &&
+        fstatat(OpenOf(parent).fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode)) {
+      child->opened = Folder::Opened::kNotAFolder;
+    } else if (error == ELOOP || error == ENOTDIR || error == ENOENT) {
       child->opened = Folder::Opened::kSkip;
     } else {
       child->opened = Folder::Opened::kFailed;
-      child->open_error = errno;
+      child->open_error = error;
     }
     return;
   }

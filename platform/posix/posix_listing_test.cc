@@ -140,9 +140,10 @@ TEST(PosixListing, FoldersAndLinksToFoldersCarryTheDirectoryBit) {
   int64_t number = 0;
   int opened = 0;
   while (listing->Next(&entry, &number, &error_text)) {
-    if (entry.name == "sub" || entry.name == "to-sub") {
+    if (entry.name == "sub" || entry.name == "to-sub" || entry.name == "plain.txt") {
       std::unique_ptr<Listing> sub = listing->OpenCurrentFolder(&number, &error_text);
       EXPECT_EQ(entry.name == "sub", sub != nullptr) << entry.name;
+      EXPECT_EQ(entry.name == "plain.txt", listing->CurrentIsNotAFolder()) << entry.name;
       opened += sub != nullptr;
     }
   }

@@ -411,6 +411,9 @@ struct Win32FolderTasks final : FolderTasks {
     if (sub.get()) {
       child->open = std::make_unique<Win32Folder>(std::move(sub), OpenOf(parent).volume);
       child->opened = Folder::Opened::kYes;
+    } else if (error == ERROR_DIRECTORY) {
+      // Listed as a folder, but a file: the walk takes it for one.
+      child->opened = Folder::Opened::kNotAFolder;
     } else if (error != ERROR_SUCCESS) {
       child->opened = Folder::Opened::kFailed;
       child->open_error = error;
@@ -497,10 +500,13 @@ struct Win32FolderTasks final : FolderTasks {
         FILE_SHARE_READ | FILE_SHARE_WRITE,
         FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT, &sub);
     if (status < 0) {
-      // Gone, going, or no longer a folder: nothing to enter, no failure.
-      if (status != kStatusObjectNameNotFound &&
-          status != kStatusObjectPathNotFound &&
-          status != kStatusNotADirectory && status != kStatusDeletePending)
+      // Gone or going: nothing to enter, no failure. A file listed as a
+      // folder is no failure either: Open tells it by ERROR_DIRECTORY.
+      if (status == kStatusNotADirectory)
+        *error = ERROR_DIRECTORY;
+      else if (status != kStatusObjectNameNotFound &&
+               status != kStatusObjectPathNotFound &&
+               status != kStatusDeletePending)
         *error = RtlNtStatusToDosError(status);
       return {};
     }
