@@ -331,9 +331,10 @@ void WalkLevels(Walk& walk, std::vector<Level>& stack, std::string& folder) {
     if (++totals.FilesSearched % kProgressEvery == 0)
       walk.observer.Progress(totals);
     // An entry listed as a folder is tried as one where the walk would
-    // enter it. It is a file when the opening finds it no folder, and when
-    // its type is unsure and it is not tried; one that cannot be opened is
-    // told once, as the folder it may be.
+    // enter it, or where its name matches: it is a file when the opening
+    // finds it no folder, and when its type is unsure and it is not
+    // entered. One the walk would enter that cannot be opened is told
+    // once, as the folder it may be.
     bool is_file = !entry.is_dir;
     if (entry.is_dir && walk.WillEnter(entry.name)) {
       folder.append(entry.name);
@@ -347,7 +348,11 @@ void WalkLevels(Walk& walk, std::vector<Level>& stack, std::string& folder) {
         is_file = listing.CurrentIsNotAFolder();
       }
     } else if (entry.is_dir) {
-      is_file = entry.type_unsure;
+      is_file = entry.type_unsure ||
+                (walk.WillRead(entry.name) && entry.name != "." &&
+                 entry.name != ".." &&
+                 !listing.OpenCurrentFolder(&error_number, &error_text) &&
+                 listing.CurrentIsNotAFolder());
     }
     if (is_file && walk.WillRead(entry.name)) {
       ++totals.FilesFound;

@@ -312,7 +312,8 @@ TEST_F(SweepTest, AFileListedAsAFolderOrAnEntryOfUnsureTypeIsNotPassedOver) {
       {false, false, false, L::kUnsure, gone},
       {false, true, false, L::kAsFolder, gone},
       {false, true, true, L::kAsFolder, {"matched /data/x.log", "would delete /data/x.log"}},
-      {false, false, false, L::kAsFolder, {}},  // not opened: a folder to the walk
+      {false, false, false, L::kAsFolder, gone},
+      {true, false, false, L::kAsIs, {}},  // a folder, not entered: not named
   };
   for (const auto& row : rows) {
     settings.include_subdirs = row.subdirs;
