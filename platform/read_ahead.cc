@@ -229,7 +229,7 @@ bool ReadAheadPool::OverBudget(const Task& task) const {
     case Task::kList:
       return bytes_ahead_ >= limits_.bytes_ahead;
     case Task::kOpen:
-      return folders_ahead_ >= open_limit_;
+      return folders_ahead_ >= open_limit_ || !OpeningAheadPays();
     case Task::kRead:
     case Task::kRemove:
       return false;
@@ -259,7 +259,7 @@ void ReadAheadPool::ReleaseBudget() {
     Wake(queued);
   };
   const size_t folders_free = open_limit_ - std::min(folders_ahead_, open_limit_);
-  if (!deferred_opens_.empty() &&
+  if (!deferred_opens_.empty() && OpeningAheadPays() &&
       folders_free >= std::max<size_t>(1, open_limit_ / 4))
     release(deferred_opens_, folders_free);
   // Listings run to an unknown size: a few, once half the bytes are free.
@@ -409,8 +409,8 @@ void ReadAheadPool::Run(Task& task, ListScratch* scratch,
       RemoveQueued(folder, lock);
       break;
   }
-  // A list is as long as its folder, and a remover makes many removals:
-  // neither is timed.
+  // A list is as long as its folder: not timed. A remover times each of
+  // its batches.
   size_t entries = 0;
   if (task.kind == Task::kOpen) entries = 1;
   if (task.kind == Task::kRead)
@@ -426,11 +426,12 @@ void ReadAheadPool::Run(Task& task, ListScratch* scratch,
 
 void ReadAheadPool::Timed(size_t entries,
                           std::chrono::steady_clock::time_point start) {
-  // An opening, or a batch of facts, that took over 100 µs an entry waited
-  // on the system (a share, a disk; memory answers in a few): threads
-  // beyond the cores then pay, since they wait together, and so does
-  // opening folders ahead. Four such, and at least one in five: a thread
-  // put off its core now and then, on a busy machine, is not a share.
+  // An opening, a batch of facts or of removals, that took over 100 µs an
+  // entry waited on the system (a share, a disk; memory answers in a few):
+  // threads beyond the cores then pay, since they wait together, and so
+  // does opening small folders ahead. Four such, and at least one in five:
+  // a thread put off its core now and then, on a busy machine, is not a
+  // share.
   if (waiting_on_system_) return;
   if (std::chrono::steady_clock::now() - start <=
       entries * std::chrono::microseconds(100)) {
@@ -440,6 +441,7 @@ void ReadAheadPool::Timed(size_t entries,
   if (++slow_tasks_ >= 4 && 4 * slow_tasks_ >= fast_tasks_) {
     waiting_on_system_ = true;
     slow_.notify_all();
+    ReleaseBudget();
   }
 }
 
@@ -472,10 +474,13 @@ void ReadAheadPool::Publish(const std::shared_ptr<Folder>& folder,
   folder->listing = Folder::Work::kNone;
   const WalkPlace* place = folder->place.get();
   const size_t queued_before = queue_.size();
-  // Where the system answers as fast as memory, a folder is opened and
-  // listed in less than it takes to hand the work to another thread and
-  // back: the walk opens them itself, until openings are seen to wait.
-  for (size_t i = 0; waiting_on_system_ && i < chunk->entries.size(); ++i) {
+  folder->entries_listed += static_cast<uint32_t>(chunk->entries.size());
+  if (ended)
+    entries_per_folder_ += (folder->entries_listed - entries_per_folder_) / 8;
+  // Where opening ahead does not pay, the subfolders are left to the walk,
+  // and no thread is woken for them.
+  const bool paid = OpeningAheadPays();
+  for (size_t i = 0; paid && i < chunk->entries.size(); ++i) {
     const Chunk::Entry& e = chunk->entries[i];
     if (e.child < 0) continue;
     const std::shared_ptr<Folder>& child = chunk->children[e.child];
@@ -483,7 +488,8 @@ void ReadAheadPool::Publish(const std::shared_ptr<Folder>& folder,
     Push(Task{Task::kOpen, folder, child, chunk, static_cast<uint32_t>(i), place,
               chunk->index, static_cast<uint32_t>(i + 1)});
   }
-  // So is reading the facts of a few files.
+  // Where the system answers as fast as memory, reading the facts of a few
+  // files takes less than handing the work to another thread and back.
   const size_t reads_ahead =
       waiting_on_system_ || chunk->facts_entry.size() >= Chunk::kBatch
           ? chunk->facts_entry.size()
@@ -785,11 +791,13 @@ void ReadAheadPool::RemoveQueued(Folder& folder,
       if (n == kAtOnce) break;
     }
     if (n == 0) break;
+    const auto start = std::chrono::steady_clock::now();
     lock.unlock();
     for (size_t i = 0; i < n; ++i)
       tasks_.Remove(folder, *batch[i]->chunk, batch[i]->entry, *batch[i]->rule,
                     &batch[i]->outcome);
     lock.lock();
+    Timed(n, start);
     for (size_t i = 0; i < n; ++i) Done(*batch[i]);
     done_.notify_all();
   }
@@ -798,10 +806,12 @@ void ReadAheadPool::RemoveQueued(Folder& folder,
 
 void ReadAheadPool::Make(Removal& removal, std::unique_lock<std::mutex>& lock) {
   removal.state.store(Removal::kRunning);
+  const auto start = std::chrono::steady_clock::now();
   lock.unlock();
   tasks_.Remove(*removal.folder, *removal.chunk, removal.entry, *removal.rule,
                 &removal.outcome);
   lock.lock();
+  Timed(1, start);
   Done(removal);
   done_.notify_all();
 }
