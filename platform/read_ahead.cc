@@ -554,8 +554,8 @@ void ReadAheadPool::NoteHeld(const std::shared_ptr<Folder>& folder) noexcept {
 }
 
 bool ReadAheadPool::GiveBackHandles(std::unique_lock<std::mutex>& lock) {
-  if (folders_ahead_ == 0 && open_limit_ == 0) return false;
   const size_t held = folders_ahead_;
+  const size_t limit = open_limit_;
   // No opening begins while they are given back, and those running end.
   open_limit_ = 0;
   while (opens_running_ > 0) done_.wait(lock);
@@ -572,8 +572,10 @@ bool ReadAheadPool::GiveBackHandles(std::unique_lock<std::mutex>& lock) {
     }
   }
   held_.clear();
-  open_limit_ = held / 2;
-  return true;
+  open_limit_ = std::min(limit, held / 2);
+  // Something given back, or fewer to be held: worth trying again. Neither
+  // can go on for ever.
+  return folders_ahead_ < held || open_limit_ < limit;
 }
 
 void ReadAheadPool::Forsake(Folder& folder, std::unique_lock<std::mutex>& lock) {
@@ -583,13 +585,17 @@ void ReadAheadPool::Forsake(Folder& folder, std::unique_lock<std::mutex>& lock) 
   while (folder.users > 0) done_.wait(lock);
   // What was read of it goes with its handle: the walk, once it gets
   // there, opens it and lists it from the start itself.
+  // Its subfolders held ahead go first: let go of with its chunks, they
+  // would take their place in the budget with them.
   for (const std::shared_ptr<Chunk>& chunk : folder.chunks) {
     bytes_ahead_ -= chunk->bytes;
     const size_t batches = (chunk->facts_entry.size() + Chunk::kBatch - 1) / Chunk::kBatch;
     for (size_t b = 0; b < batches; ++b) chunk->batches[b].store(Chunk::kDone);
-    for (const std::shared_ptr<Folder>& child : chunk->children)
+    for (const std::shared_ptr<Folder>& child : chunk->children) {
       if (child->opening == Folder::Work::kQueued)
         child->opening = Folder::Work::kNone;
+      if (child->held_ahead) Forsake(*child, lock);
+    }
   }
   folder.chunks.clear();
   std::vector<Folder::ParkedRead>().swap(folder.parked);

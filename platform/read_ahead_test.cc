@@ -203,20 +203,26 @@ TEST(ReadAheadPoolTest, TinyLimitsDeferButNeverChangeTheWalkOrRepeatWork) {
 }
 
 TEST(ReadAheadPoolTest, UnderADescriptorLimitThePoolGivesBackWhatTheWalkNeeds) {
-  // The limit is what the walk alone needs, one folder a level: every
-  // descriptor the pool holds ahead is one the walk will want. Whatever
-  // it held, the walk gets in, and lists what it gave up again.
+  // The limit is what the walk alone needs, one folder a level, or one
+  // less: every descriptor the pool holds ahead is one the walk will want.
+  // Whatever it held, the walk gets as far as alone, and lists what it
+  // gave up again.
   const Node tree = MakeTree(10, 3);
-  MemTasks alone;
-  const std::vector<std::string> expected = Walk(tree, alone, ReadAheadLimits{0, 0, 0});
-  for (int threads : {1, 4, 16}) {
-    for (int again = 0; again < 4; ++again) {
-      MemTasks tasks;
-      tasks.counts.handles = alone.counts.most_open;
-      ReadAheadLimits limits{threads, 64, 1 << 20};
-      limits.waiting_from_start = true;
-      EXPECT_EQ(expected, Walk(tree, tasks, limits)) << threads << " threads";
-      EXPECT_EQ(0, tasks.counts.open.load());
+  MemTasks unlimited;
+  Walk(tree, unlimited, ReadAheadLimits{0, 0, 0});
+  for (int short_by : {0, 1}) {
+    MemTasks alone;
+    alone.counts.handles = unlimited.counts.most_open - short_by;
+    const std::vector<std::string> expected = Walk(tree, alone, ReadAheadLimits{0, 0, 0});
+    for (int threads : {1, 4, 16}) {
+      for (int again = 0; again < 4; ++again) {
+        MemTasks tasks;
+        tasks.counts.handles = alone.counts.handles;
+        ReadAheadLimits limits{threads, 64, 1 << 20};
+        limits.waiting_from_start = true;
+        EXPECT_EQ(expected, Walk(tree, tasks, limits)) << threads << " threads";
+        EXPECT_EQ(0, tasks.counts.open.load());
+      }
     }
   }
 }
