@@ -107,7 +107,7 @@ std::shared_ptr<Chunk> MakeChunk(const Folder& folder, uint32_t index,
         WalkPlace::Below(folder.place, index, static_cast<uint32_t>(i + 1));
     chunk->children[e.child] = std::move(child);
   }
-  const size_t batches = (slots + Chunk::kBatch - 1) / Chunk::kBatch;
+  const size_t batches = chunk->Batches();
   if (slots > 0) {
     chunk->facts.resize(slots);
     chunk->facts_read.reset(new bool[slots]());
@@ -414,8 +414,7 @@ void ReadAheadPool::Run(Task& task, ListScratch* scratch,
   size_t entries = 0;
   if (task.kind == Task::kOpen) entries = 1;
   if (task.kind == Task::kRead)
-    entries = std::min(Chunk::kBatch,
-                       task.chunk->facts_entry.size() - task.item * Chunk::kBatch);
+    entries = task.chunk->InBatch(task.item);
   if (entries > 0) Timed(entries, start);
   // Only where the walk stopped part-way, or removals remain in it, does it
   // leave a folder that a thread is still working in.
@@ -448,7 +447,7 @@ void ReadAheadPool::Timed(size_t entries,
 void ReadAheadPool::ReadBatch(const Folder& folder, Chunk& chunk,
                               size_t batch) {
   tasks_.Read(folder, chunk, batch * Chunk::kBatch,
-              std::min(chunk.facts_entry.size(), (batch + 1) * Chunk::kBatch));
+              batch * Chunk::kBatch + chunk.InBatch(batch));
 }
 
 void ReadAheadPool::List(const std::shared_ptr<Folder>& folder,
@@ -589,8 +588,7 @@ void ReadAheadPool::Forsake(Folder& folder, std::unique_lock<std::mutex>& lock) 
   // would take their place in the budget with them.
   for (const std::shared_ptr<Chunk>& chunk : folder.chunks) {
     bytes_ahead_ -= chunk->bytes;
-    const size_t batches = (chunk->facts_entry.size() + Chunk::kBatch - 1) / Chunk::kBatch;
-    for (size_t b = 0; b < batches; ++b) chunk->batches[b].store(Chunk::kDone);
+    for (size_t b = 0; b < chunk->Batches(); ++b) chunk->batches[b].store(Chunk::kDone);
     for (const std::shared_ptr<Folder>& child : chunk->children) {
       if (child->opening == Folder::Work::kQueued)
         child->opening = Folder::Work::kNone;
@@ -657,8 +655,7 @@ const EntryFacts* ReadAheadPool::TakeFacts(const Folder& folder, Chunk& chunk,
       ReadBatch(folder, chunk, batch);
       lock.lock();
       state.store(Chunk::kDone, std::memory_order_release);
-      Timed(std::min(Chunk::kBatch, chunk.facts_entry.size() - batch * Chunk::kBatch),
-            start);
+      Timed(chunk.InBatch(batch), start);
       break;
     }
   }

@@ -54,6 +54,7 @@
 // - The threads take no signal, and run below the walk's priority.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -116,6 +117,11 @@ struct Chunk {
   };
   // The facts of files are read ahead in batches of this many.
   static constexpr size_t kBatch = 16;
+  size_t Batches() const { return (facts_entry.size() + kBatch - 1) / kBatch; }
+  // How many files the batch `batch` reads.
+  size_t InBatch(size_t batch) const {
+    return std::min(kBatch, facts_entry.size() - batch * kBatch);
+  }
   enum BatchState : uint8_t { kQueued, kRunning, kDone };
 
   uint32_t index = 0;  // in its folder

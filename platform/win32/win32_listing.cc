@@ -395,7 +395,7 @@ struct Win32FolderTasks final : FolderTasks {
               (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)};
       chunk->facts_read[slot] = true;
     }
-    for (size_t b = 0; b * Chunk::kBatch < chunk->facts_entry.size(); ++b)
+    for (size_t b = 0; b < chunk->Batches(); ++b)
       chunk->batches[b] = Chunk::kDone;
     chunk->bytes += extra->names.size() * sizeof(wchar_t) +
                     extra->name_at.size() * sizeof(uint32_t) +
