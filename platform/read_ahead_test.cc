@@ -255,12 +255,9 @@ TEST(WalkOrderTest, JumpsAgreeWithTheStepsReadInFull) {
     const Known& b = known[next(8) == 0 ? next(static_cast<uint32_t>(known.size()))
                                         : std::min<size_t>(known.size() - 1, &a - known.data() + next(5))];
     const uint32_t ac = next(3), as = next(4), bc = next(3), bs = next(4);
-    auto in_full = [](const Known& k, uint32_t c, uint32_t s) {
-      auto steps = k.steps;
-      steps.emplace_back(c, s);
-      return steps;
-    };
-    const auto sa = in_full(a, ac, as), sb = in_full(b, bc, bs);
+    auto sa = a.steps, sb = b.steps;
+    sa.emplace_back(ac, as);
+    sb.emplace_back(bc, bs);
     ASSERT_EQ(std::lexicographical_compare(sa.begin(), sa.end(), sb.begin(), sb.end()),
               WalkOrderBefore(*a.place, ac, as, *b.place, bc, bs))
         << "depths " << a.steps.size() << " and " << b.steps.size();

@@ -611,17 +611,14 @@ TEST(LogPathInSweep, TheLogInsideTheTopFolderInTheSweepsSpelling) {
 }
 
 TEST_F(RunTest, WhereFileNumbersAreMadeUpTheLogIsKeptByItsPath) {
-  for (const char* args : {"/Q /F /data/logs /W *.log /L",
-                           "/Q /S /F //data/ /W *.log /L"}) {
-    SCOPED_TRACE(args);
-    FakePlatform p;
-    p.unstable_identities = true;
-    p.env["AGESWEEP_LOG"] = "/data/logs/agesweep.log";
-    p.AddFile("/data/logs/agesweep.log", FakeFileTime(2000, 1, 1));
-    p.AddFile("/data/logs/old.log", FakeFileTime(2000, 1, 1));
-    p.argument_text = args;
-    EXPECT_EQ(kExitOk, Form_Load(p, window).exit_status);
-    EXPECT_TRUE(p.Find("/data/logs/agesweep.log"));
-    EXPECT_FALSE(p.Find("/data/logs/old.log"));
-  }
+  // The folder spelled otherwise than the file system names it.
+  FakePlatform p;
+  p.unstable_identities = true;
+  p.env["AGESWEEP_LOG"] = "/data/logs/agesweep.log";
+  p.AddFile("/data/logs/agesweep.log", FakeFileTime(2000, 1, 1));
+  p.AddFile("/data/logs/old.log", FakeFileTime(2000, 1, 1));
+  p.argument_text = "/Q /S /F //data/ /W *.log /L";
+  EXPECT_EQ(kExitOk, Form_Load(p, window).exit_status);
+  EXPECT_TRUE(p.Find("/data/logs/agesweep.log"));
+  EXPECT_FALSE(p.Find("/data/logs/old.log"));
 }
