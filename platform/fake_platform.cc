@@ -310,7 +310,14 @@ namespace {
 // The spool in memory: what a real one would hold in its file.
 class FakeLogSpool : public LogSpool {
  public:
-  explicit FakeLogSpool(FakePlatform& platform) : platform_(platform) {}
+  explicit FakeLogSpool(FakePlatform& platform) : platform_(platform) {
+    if (!platform.named_spool.empty())
+      identity_ = FileIdentity{
+          1, platform.AddFile(platform.named_spool, FakeFileTime(2000, 1, 1)).id,
+          1};
+  }
+
+  std::optional<FileIdentity> Identity() override { return identity_; }
 
   bool Write(std::string_view text, std::string* error_text) override {
     if (platform_.spool_write_fails) {
@@ -327,6 +334,7 @@ class FakeLogSpool : public LogSpool {
  private:
   FakePlatform& platform_;
   std::string text_;
+  std::optional<FileIdentity> identity_;
 };
 
 class FakeLogFile : public LogFile {

@@ -136,6 +136,9 @@ struct FakePlatform : Platform {
   bool log_lock_busy = false;  // another run holds the log's lock
   bool spool_write_fails = false;  // writes to a log's spool fail
   bool spool_make_fails = false;   // no spool can be made
+  // Where a spool is a file with a name, as on Windows: an old file made
+  // at this path in the fake tree when the spool is made.
+  std::string named_spool;
   int interrupt_signal = 0;  // as if that signal had arrived
   // A signal that arrives while the first prompt waits (answered No).
   int signal_at_prompt = 0;

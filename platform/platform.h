@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -231,6 +232,11 @@ struct LogSpool {
   // Adds `text` (UTF-8, whole characters) at the end, whole or not at all.
   // On failure returns false with the failure's wording.
   virtual bool Write(std::string_view text, std::string* error_text) = 0;
+
+  // The spool's identity where it has a name a sweep can meet (Windows
+  // gives a file deleted on close a name), so that the sweep leaves it
+  // alone as it leaves the log; none where it has no name.
+  virtual std::optional<FileIdentity> Identity() { return std::nullopt; }
 };
 
 // The log file, open for appending from before the sweep to its end.

@@ -304,6 +304,7 @@ RunOutcome Form_Load(Platform& platform, WindowModel& window) {
   // refusal writes its short block as any refusal does.)
   if (log_file) {
     log.SpoolBeside(*log_file);
+    sweep->own_spool = log.spool_identity();
     if (!log.spooling())
       sweep->removals_in_flight = RunLog::kDeletionsInReserve;
   }

@@ -50,6 +50,10 @@ struct RunLog {
   // block without one keeps room for the lines of this many deletions
   // under way when memory runs out; a sweep must have no more in flight.
   bool spooling() const { return file_ != nullptr; }
+  // The spool's identity where a sweep could meet it, and must leave it.
+  std::optional<FileIdentity> spool_identity() const {
+    return spool_ ? spool_->Identity() : std::nullopt;
+  }
   static constexpr size_t kDeletionsInReserve = 64;
   // For a run that writes no log: its lines are dropped as they come.
   void KeepNothing();

@@ -610,6 +610,28 @@ TEST(LogPathInSweep, TheLogInsideTheTopFolderInTheSweepsSpelling) {
         << row.folder << " " << row.top << " " << row.log;
 }
 
+// A spool with a name (Windows keeps its delete-on-close file beside the
+// log) is never deleted or asked about. (A dry run writes no log.)
+TEST_F(RunTest, TheLogsNamedSpoolIsLeftAloneAsTheLogIs) {
+  const char* const spool = "/data/logs/agesweep-spool-1.tmp";
+  for (const char* mode : {"/Q", ""}) {
+    SCOPED_TRACE(mode);
+    FakePlatform p;
+    p.env["AGESWEEP_LOG"] = "/data/logs/agesweep.log";
+    p.named_spool = spool;
+    p.AddFile("/data/logs/old.tmp", FakeFileTime(2000, 1, 1));
+    p.answers = {true, true};
+    p.argument_text = std::string(mode) + " /S /F /data /W *.tmp /L";
+    EXPECT_EQ(kExitOk, Form_Load(p, window).exit_status);
+    EXPECT_TRUE(p.Find(spool));
+    EXPECT_FALSE(p.Find("/data/logs/old.tmp"));
+    std::string said = p.files_written["/data/logs/agesweep.log"];
+    for (const std::string& prompt : p.prompts) said += prompt;
+    EXPECT_NE(std::string::npos, said.find("old.tmp"));
+    EXPECT_EQ(std::string::npos, said.find("spool")) << said;
+  }
+}
+
 TEST_F(RunTest, WhereFileNumbersAreMadeUpTheLogIsKeptByItsPath) {
   // The folder spelled otherwise than the file system names it.
   FakePlatform p;

@@ -216,7 +216,7 @@ struct Walk final : ReadAheadPlan, RemovalRule {
     return !settings.own_log_path.empty() && path == settings.own_log_path;
   }
   bool IsOwnLogFile(const FileIdentity& identity) const {
-    return settings.own_log == identity;
+    return settings.own_log == identity || settings.own_spool == identity;
   }
 
   // Whether a file with `times` is due now. A time that cannot be

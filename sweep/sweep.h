@@ -30,6 +30,9 @@ struct SweepSettings {
   // share that makes up a new file number each time it is asked.
   std::optional<FileIdentity> own_log;
   std::string own_log_path;
+  // The log's spool, where it has a name the sweep can meet: left alone
+  // as the log is.
+  std::optional<FileIdentity> own_spool;
   // How many deletions of a quiet sweep may be in flight at once: enough
   // to keep the platform's threads busy behind a slow share (measured in
   // bench/README.md), fewer where the observer must have room for what

@@ -198,6 +198,25 @@ TEST(PosixListing, TheTopFolderAndTheLogTellTheirPathsAsTheSystemNamesThem) {
   EXPECT_EQ(expected + "/agesweep.log", log->FinalPath());
 }
 
+// Either way a spool is made, it has no name by the time the run writes
+// to it, so nothing of it can be left behind or met by the sweep.
+TEST(PosixLogSpool, EitherWayItIsMadeItHasNoName) {
+  for (const bool unnamed_first : {true, false}) {
+    TempFolder tmp;
+    const int fd = OpenSpoolFile(tmp.path(), unnamed_first);
+    ASSERT_GE(fd, 0) << unnamed_first;
+    struct stat st;
+    ASSERT_EQ(0, fstat(fd, &st));
+    EXPECT_EQ(0u, st.st_nlink) << unnamed_first;
+    EXPECT_EQ(2u, ListAll(tmp.path()).size()) << unnamed_first;  // . and ..
+    char back[4] = {};
+    EXPECT_EQ(4, pwrite(fd, "abc", 4, 0));
+    EXPECT_EQ(4, pread(fd, back, 4, 0));
+    EXPECT_STREQ("abc", back);
+    close(fd);
+  }
+}
+
 TEST(PosixListing, AMissingFolderIsNotListed) {
   EXPECT_EQ(nullptr, OpenPosixFolder("/nonexistent-agesweep-folder/"));
 }

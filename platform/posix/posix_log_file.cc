@@ -53,16 +53,19 @@ int ReadAll(int fd, char* buffer, size_t size, off_t offset) {
   return 0;
 }
 
-// The spool's file descriptor, open for reading and writing, with no name
-// in `folder` once this returns; -1 with errno set when none can be made.
-int OpenSpoolFile(const std::string& folder) {
+}  // namespace
+
+int OpenSpoolFile(const std::string& folder, bool unnamed_first) {
 #ifdef O_TMPFILE
   // Never named at all, so not even a crash can leave it behind.
-  const int unnamed =
-      open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (unnamed >= 0 ||
-      (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+  const int unnamed = unnamed_first ? open(folder.c_str(),
+                                           O_TMPFILE | O_RDWR | O_CLOEXEC, 0600)
+                                    : -1;
+  if (unnamed >= 0 || (unnamed_first && errno != EOPNOTSUPP &&
+                       errno != EISDIR && errno != EINVAL))
     return unnamed;
+#else
+  (void)unnamed_first;
 #endif
   // A file system that makes no unnamed files: a name no one else uses,
   // taken back at once.
@@ -92,6 +95,8 @@ int OpenSpoolFile(const std::string& folder) {
   errno = error;
   return fd;
 }
+
+namespace {
 
 class PosixLogSpool : public LogSpool {
  public:

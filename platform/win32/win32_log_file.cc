@@ -81,19 +81,32 @@ bool LockForAppend(HANDLE file) {
   });
 }
 
+FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return FileIdentity{
+      info.dwVolumeSerialNumber,
+      (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+      info.dwFileAttributes &
+          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)};
+}
+
 // The spool: a file of a name no one else uses in the log's folder, that
 // no one else may open and that the system deletes when its handle is
 // closed, by the run or by the run's end, however it ends (a power cut
-// aside).
+// aside). A sweep of that folder lists it, so it is known by its identity.
 class Win32LogSpool : public LogSpool {
  public:
   // The piece the spool is copied in is taken now, while the run has the
   // memory: the copy comes when it may have none to spare.
   explicit Win32LogSpool(HANDLE file)
-      : file_(file), piece_(new char[kLogChunkBytes]) {}
+      : file_(file), piece_(new char[kLogChunkBytes]) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(file_, &info)) identity_ = IdentityOf(info);
+  }
   ~Win32LogSpool() override { CloseHandle(file_); }
   Win32LogSpool(const Win32LogSpool&) = delete;
   Win32LogSpool& operator=(const Win32LogSpool&) = delete;
+
+  std::optional<FileIdentity> Identity() override { return identity_; }
 
   // Kept as the log file takes it, in the ANSI code page: `utf8` holds
   // whole characters.
@@ -146,6 +159,7 @@ class Win32LogSpool : public LogSpool {
   HANDLE file_;
   uint64_t size_ = 0;  // what the writes that succeeded hold
   std::unique_ptr<char[]> piece_;
+  std::optional<FileIdentity> identity_;
 };
 
 // A new file in `folder` (ending in a backslash) that no one else uses
@@ -172,13 +186,7 @@ class Win32LogFile : public LogFile {
  public:
   Win32LogFile(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info,
                std::wstring folder)
-      : file_(file), folder_(std::move(folder)) {
-    identity_ = FileIdentity{
-        info.dwVolumeSerialNumber,
-        (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
-        info.dwFileAttributes &
-            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)};
-  }
+      : file_(file), folder_(std::move(folder)), identity_(IdentityOf(info)) {}
   ~Win32LogFile() override { CloseHandle(file_); }  // releases the lock
   Win32LogFile(const Win32LogFile&) = delete;
   Win32LogFile& operator=(const Win32LogFile&) = delete;

@@ -305,6 +305,14 @@ class Logging(TreeTest):
         self.assertTrue(t.log().startswith("an earlier block\r\n"))
         self.assertIn("\r\nDelete: %s\\old.log\r\n" % win(t.root), t.log())
 
+    def test_the_logs_spool_beside_it_is_left_alone_though_due(self):
+        t = self.tree
+        t.file("new.tmp", "now")
+        self.assertEqual(0, t.run("/Q", "/F", win(t.root), "/W", "*.tmp",
+                                  "/M", "d", "/T", "-1", "/L"))
+        self.assertFalse(t.exists("new.tmp"))
+        self.assertNotIn("spool", t.log())
+
     def test_a_log_that_cannot_be_opened_refuses_the_run(self):
         t = self.tree
         t.folder("agesweep.log")  # a folder where the file goes
