@@ -230,7 +230,9 @@ struct LogSpool {
   virtual ~LogSpool() = default;
 
   // Adds `text` (UTF-8, whole characters) at the end, whole or not at all.
-  // On failure returns false with the failure's wording.
+  // On failure returns false with the failure's wording. Takes no memory
+  // unless it fails: it is called once memory has run out, to make room
+  // for the lines of deletions already made.
   virtual bool Write(std::string_view text, std::string* error_text) = 0;
 
   // The spool's identity where it has a name a sweep can meet (Windows
@@ -263,7 +265,7 @@ struct LogFile {
   // blocks of runs logging at the same time apart. The lock is waited for
   // a while; when another run holds it longer, the block is appended all
   // the same, and `*lock_held` is false. On failure returns false with the
-  // failure's wording.
+  // failure's wording. Takes no memory unless it fails, as a spool's Write.
   virtual bool Append(LogSpool* spool, std::string_view text, bool* lock_held,
                       std::string* error_text) = 0;
   bool Append(std::string_view text, bool* lock_held, std::string* error_text) {

@@ -8,16 +8,6 @@
 
 namespace {
 
-void AppendUtf16(std::wstring* out, uint32_t c) {
-  if (c < 0x10000) {
-    *out += static_cast<wchar_t>(c);
-  } else {
-    c -= 0x10000;
-    *out += static_cast<wchar_t>(0xD800 + (c >> 10));
-    *out += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
-  }
-}
-
 bool IsHigh(uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLow(uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
@@ -39,14 +29,25 @@ std::string ToUtf8(std::wstring_view wide) {
   return out;
 }
 
-std::wstring ToWide(std::string_view s) {
-  std::wstring out;
-  out.reserve(s.size());
-  size_t i = 0;
-  while (i < s.size()) {
-    const uint32_t c = DecodeUtf8(s, &i);
-    AppendUtf16(&out, c < kStrayByteBase ? c : 0xFFFD);
+size_t ToWideInto(std::string_view s, wchar_t* out) {
+  size_t n = 0;
+  for (size_t i = 0; i < s.size();) {
+    uint32_t c = DecodeUtf8(s, &i);
+    if (c >= kStrayByteBase) c = 0xFFFD;
+    if (c < 0x10000) {
+      out[n++] = static_cast<wchar_t>(c);
+    } else {
+      c -= 0x10000;
+      out[n++] = static_cast<wchar_t>(0xD800 + (c >> 10));
+      out[n++] = static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
+    }
   }
+  return n;
+}
+
+std::wstring ToWide(std::string_view s) {
+  std::wstring out(s.size(), L'\0');
+  out.resize(ToWideInto(s, out.data()));
   return out;
 }
 

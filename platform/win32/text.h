@@ -13,6 +13,9 @@ std::string ToUtf8(std::wstring_view wide);
 // UTF-8 to UTF-16, undoing ToUtf8 exactly, lone surrogates included. A byte
 // that starts no well-formed sequence becomes U+FFFD.
 std::wstring ToWide(std::string_view utf8);
+// The same into `out`, which has room for utf8.size() units (never more are
+// needed); returns how many were written. Takes no memory.
+size_t ToWideInto(std::string_view utf8, wchar_t* out);
 
 // The system's description of an error number, without its trailing line
 // end; "Error N" when the system has none.

@@ -21,23 +21,56 @@ constexpr char kNotARegularFile[] = "not a regular file";
 // "Ωmega.dat" and a backslash for a fullwidth one, so that a line could name
 // a different file, or one in another folder. (A UTF-8 code page holds every
 // character and takes neither the flag nor a default character.)
-std::string ToAnsiCodePage(std::string_view text) {
-  const std::wstring wide = ToWide(text);
-  std::string narrow;
-  if (wide.empty()) return narrow;
-  const UINT code_page = GetACP();
-  const bool utf = code_page == CP_UTF8 || code_page == CP_UTF7;
-  const DWORD flags = utf ? 0 : WC_NO_BEST_FIT_CHARS;
-  const char* unheld = utf ? nullptr : "?";
-  const int size = WideCharToMultiByte(code_page, flags, wide.data(),
-                                       static_cast<int>(wide.size()), nullptr,
-                                       0, unheld, nullptr);
-  narrow.resize(static_cast<size_t>(size));
-  WideCharToMultiByte(code_page, flags, wide.data(),
-                      static_cast<int>(wide.size()), narrow.data(), size,
-                      unheld, nullptr);
-  return narrow;
-}
+//
+// The text is turned into it a piece at a time, in buffers taken when the
+// log is opened: the block is written when memory may have run out, and the
+// lines of the deletions made must still reach the file.
+class AnsiWriter {
+ public:
+  AnsiWriter()
+      : wide_(new wchar_t[kPiece]), narrow_(new char[kNarrowPerWide * kPiece]) {}
+
+  // Writes `utf8` (whole characters) to `file` where its file pointer is,
+  // adding what was written to `*done`; false, with the error in
+  // GetLastError (ERROR_SUCCESS for a write cut short), when it failed.
+  bool Write(HANDLE file, std::string_view utf8, uint64_t* done) {
+    const UINT code_page = GetACP();
+    const bool utf = code_page == CP_UTF8 || code_page == CP_UTF7;
+    const DWORD flags = utf ? 0 : WC_NO_BEST_FIT_CHARS;
+    const char* unheld = utf ? nullptr : "?";
+    while (!utf8.empty()) {
+      // A piece never ends inside a character: at most three bytes back
+      // from its end is the start of the next one (or a stray byte).
+      size_t end = std::min(utf8.size(), kPiece);
+      for (int back = 0; back < 3 && end < utf8.size() &&
+                         (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80;
+           ++back)
+        --end;
+      const int wide = static_cast<int>(ToWideInto(utf8.substr(0, end), wide_.get()));
+      utf8.remove_prefix(end);
+      const int narrow = WideCharToMultiByte(
+          code_page, flags, wide_.get(), wide, narrow_.get(),
+          static_cast<int>(kNarrowPerWide * kPiece), unheld, nullptr);
+      if (narrow == 0 && wide > 0) return false;
+      DWORD written = 0;
+      SetLastError(ERROR_SUCCESS);
+      const bool whole = WriteFile(file, narrow_.get(), static_cast<DWORD>(narrow),
+                                   &written, nullptr) &&
+                         written == static_cast<DWORD>(narrow);
+      *done += written;
+      if (!whole) return false;
+    }
+    return true;
+  }
+
+ private:
+  static constexpr size_t kPiece = 64 << 10;  // UTF-8 bytes turned at once
+  // A UTF-16 unit takes at most 3 bytes in any code page (2 in the double-
+  // byte ones; 3 in UTF-8, where a pair of surrogates takes 4).
+  static constexpr size_t kNarrowPerWide = 3;
+  std::unique_ptr<wchar_t[]> wide_;
+  std::unique_ptr<char[]> narrow_;
+};
 
 // Opens the log for writing, creating it when missing. A reparse point (a
 // link, a junction) is opened as itself, never followed, and then refused
@@ -97,8 +130,8 @@ class Win32LogSpool : public LogSpool {
  public:
   // The piece the spool is copied in is taken now, while the run has the
   // memory: the copy comes when it may have none to spare.
-  explicit Win32LogSpool(HANDLE file)
-      : file_(file), piece_(new char[kLogChunkBytes]) {
+  Win32LogSpool(HANDLE file, AnsiWriter& writer)
+      : file_(file), writer_(writer), piece_(new char[kLogChunkBytes]) {
     BY_HANDLE_FILE_INFORMATION info;
     if (GetFileInformationByHandle(file_, &info)) identity_ = IdentityOf(info);
   }
@@ -111,14 +144,11 @@ class Win32LogSpool : public LogSpool {
   // Kept as the log file takes it, in the ANSI code page: `utf8` holds
   // whole characters.
   bool Write(std::string_view utf8, std::string* error_text) override {
-    const std::string text = ToAnsiCodePage(utf8);
     LARGE_INTEGER end;
     end.QuadPart = size_;
-    DWORD written = 0;
+    uint64_t written = 0;
     if (SetFilePointerEx(file_, end, nullptr, FILE_BEGIN) &&
-        WriteFile(file_, text.data(), static_cast<DWORD>(text.size()),
-                  &written, nullptr) &&
-        written == text.size()) {
+        writer_.Write(file_, utf8, &written)) {
       size_ += written;
       return true;
     }
@@ -157,6 +187,7 @@ class Win32LogSpool : public LogSpool {
 
  private:
   HANDLE file_;
+  AnsiWriter& writer_;  // the log file's, which outlives the spool
   uint64_t size_ = 0;  // what the writes that succeeded hold
   std::unique_ptr<char[]> piece_;
   std::optional<FileIdentity> identity_;
@@ -197,7 +228,7 @@ class Win32LogFile : public LogFile {
   std::unique_ptr<LogSpool> MakeSpool(std::string* error_text) override {
     DWORD error = ERROR_SUCCESS;
     if (HANDLE file = MakeSpoolFile(folder_, &error); file != INVALID_HANDLE_VALUE)
-      return std::make_unique<Win32LogSpool>(file);
+      return std::make_unique<Win32LogSpool>(file, writer_);
     // Said for the folder the user chose, where the spool was meant to be.
     *error_text = SystemErrorText(error);
     // A folder that takes the log file but no new file beside it: the
@@ -207,7 +238,7 @@ class Win32LogFile : public LogFile {
     if (n > 0 && n <= MAX_PATH + 1) {
       if (HANDLE file = MakeSpoolFile(std::wstring(temp, n), &error);
           file != INVALID_HANDLE_VALUE)
-        return std::make_unique<Win32LogSpool>(file);
+        return std::make_unique<Win32LogSpool>(file, writer_);
     }
     return nullptr;
   }
@@ -217,20 +248,13 @@ class Win32LogFile : public LogFile {
   using LogFile::Append;
   bool Append(LogSpool* spool, std::string_view utf8, bool* lock_held,
               std::string* error_text) override {
-    const std::string text = ToAnsiCodePage(utf8);
     *lock_held = LockForAppend(file_);
     LARGE_INTEGER zero = {}, before = {}, after = {};
     SetFilePointerEx(file_, zero, &before, FILE_END);
     uint64_t done = 0;
-    DWORD written = 0;
-    bool whole =
-        !spool || static_cast<Win32LogSpool*>(spool)->CopyTo(file_, &done);
-    if (whole) {
-      whole = WriteFile(file_, text.data(), static_cast<DWORD>(text.size()),
-                        &written, nullptr) &&
-              written == text.size();
-      done += written;
-    }
+    const bool whole =
+        (!spool || static_cast<Win32LogSpool*>(spool)->CopyTo(file_, &done)) &&
+        writer_.Write(file_, utf8, &done);
     if (whole) return true;
     const DWORD error = GetLastError();
     *error_text = error != ERROR_SUCCESS ? SystemErrorText(error)
@@ -252,6 +276,7 @@ class Win32LogFile : public LogFile {
   HANDLE file_;
   std::wstring folder_;  // where its spools go, ending in a separator
   FileIdentity identity_;
+  AnsiWriter writer_;  // for the file and its spools
 };
 
 }  // namespace

@@ -646,6 +646,38 @@ TEST(Win32LogFile, BlocksAreAppendedInTheAnsiCodePage) {
             std::string(buf, n));
 }
 
+// A block is turned into the code page a piece at a time: no piece may end
+// inside a character, whether the text goes through the spool or not.
+TEST(Win32LogFile, LongBlocksComeOutWholeWhereverThePiecesEnd) {
+  if (GetACP() != 1252) GTEST_SKIP() << "expects the Western code page 1252";
+  TempTree tree;
+  std::unique_ptr<Platform> platform = MakeWin32Platform();
+  const std::string path = tree.root_utf8() + "agesweep.log";
+  std::string reason, text = "x", expected = "x";
+  for (int i = 0; i < 30000; ++i) {
+    text += "\xC3\xA9\xE6\x97\xA5";  // two and three bytes: U+00E9, U+65E5
+    expected += "\xE9?";
+  }
+  bool lock_held = false;
+  {
+    std::unique_ptr<LogFile> log = platform->OpenLogFile(path, &reason);
+    ASSERT_TRUE(log) << reason;
+    std::unique_ptr<LogSpool> spool = log->MakeSpool(&reason);
+    ASSERT_TRUE(spool) << reason;
+    ASSERT_TRUE(spool->Write(text, &reason)) << reason;
+    ASSERT_TRUE(log->Append(spool.get(), text, &lock_held, &reason)) << reason;
+  }
+  const HANDLE h = CreateFileW(ToWide(path).c_str(), GENERIC_READ, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  std::string got(4 * expected.size(), '\0');
+  DWORD n = 0;
+  ReadFile(h, got.data(), static_cast<DWORD>(got.size()), &n, nullptr);
+  CloseHandle(h);
+  got.resize(n);
+  EXPECT_TRUE(got == expected + expected) << n << " bytes";
+}
+
 TEST(Win32LogFile, AFolderThatCannotHoldTheLogGivesAReason) {
   TempTree tree;
   std::unique_ptr<Platform> platform = MakeWin32Platform();
