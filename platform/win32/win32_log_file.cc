@@ -46,7 +46,8 @@ class AnsiWriter {
                          (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80;
            ++back)
         --end;
-      const int wide = static_cast<int>(ToWideInto(utf8.substr(0, end), wide_.get()));
+      const int wide =
+          static_cast<int>(ToWideInto(utf8.substr(0, end), wide_.get()));
       utf8.remove_prefix(end);
       const int narrow = WideCharToMultiByte(
           code_page, flags, wide_.get(), wide, narrow_.get(),
@@ -54,8 +55,9 @@ class AnsiWriter {
       if (narrow == 0 && wide > 0) return false;
       DWORD written = 0;
       SetLastError(ERROR_SUCCESS);
-      const bool whole = WriteFile(file, narrow_.get(), static_cast<DWORD>(narrow),
-                                   &written, nullptr) &&
+      const bool whole = WriteFile(file, narrow_.get(),
+                                   static_cast<DWORD>(narrow), &written,
+                                   nullptr) &&
                          written == static_cast<DWORD>(narrow);
       *done += written;
       if (!whole) return false;
