@@ -236,14 +236,18 @@ const FILE_ID_BOTH_DIR_INFO* RecordAt(const char* bytes, size_t filled,
   return record;
 }
 
+FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return FileIdentity{
+      info.dwVolumeSerialNumber, FileIdOf(info),
+      info.dwFileAttributes &
+          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)};
+}
+
 // The facts of an entry opened as `file`.
 void FactsOf(const BY_HANDLE_FILE_INFORMATION& info, EntryFacts* facts) {
   facts->times.creation = FromFiletime(info.ftCreationTime);
   facts->times.last_write = FromFiletime(info.ftLastWriteTime);
-  facts->identity = FileIdentity{
-      info.dwVolumeSerialNumber, FileIdOf(info),
-      info.dwFileAttributes &
-          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)};
+  facts->identity = IdentityOf(info);
 }
 
 // Reads the facts of `name`, an entry of the open `folder`, from the entry
@@ -679,4 +683,11 @@ std::unique_ptr<Listing> OpenWin32Folder(const std::string& path,
   std::shared_ptr<ListScratch> scratch = Tasks().MakeScratch();
   return std::make_unique<Win32Listing>(std::move(opened_top),
                                         std::move(scratch), nullptr);
+}
+
+bool IdentityOfHandle(void* handle, FileIdentity* identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  *identity = IdentityOf(info);
+  return true;
 }

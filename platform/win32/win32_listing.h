@@ -16,3 +16,8 @@ std::unique_ptr<Listing> OpenWin32Folder(const std::string& path,
 // it, on its drive letter or share, in UTF-8 and the ordinary form (no
 // "\\?\" prefix); empty when the system cannot tell.
 std::string FinalPathOfHandle(void* handle);
+
+// The identity of the file open as `handle` (a HANDLE), as the sweep judges
+// the entries it lists; false, with the error in GetLastError, when the
+// system cannot tell.
+bool IdentityOfHandle(void* handle, FileIdentity* identity);

@@ -116,14 +116,6 @@ bool LockForAppend(HANDLE file) {
   });
 }
 
-FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
-  return FileIdentity{
-      info.dwVolumeSerialNumber,
-      (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
-      info.dwFileAttributes &
-          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)};
-}
-
 // The spool: a file of a name no one else uses in the log's folder, that
 // no one else may open and that the system deletes when its handle is
 // closed, by the run or by the run's end, however it ends (a power cut
@@ -134,8 +126,8 @@ class Win32LogSpool : public LogSpool {
   // memory: the copy comes when it may have none to spare.
   Win32LogSpool(HANDLE file, AnsiWriter& writer)
       : file_(file), writer_(writer), piece_(new char[kLogChunkBytes]) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileInformationByHandle(file_, &info)) identity_ = IdentityOf(info);
+    if (FileIdentity identity; IdentityOfHandle(file_, &identity))
+      identity_ = identity;
   }
   ~Win32LogSpool() override { CloseHandle(file_); }
   Win32LogSpool(const Win32LogSpool&) = delete;
@@ -217,9 +209,8 @@ HANDLE MakeSpoolFile(const std::wstring& folder, DWORD* error) {
 
 class Win32LogFile : public LogFile {
  public:
-  Win32LogFile(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info,
-               std::wstring folder)
-      : file_(file), folder_(std::move(folder)), identity_(IdentityOf(info)) {}
+  Win32LogFile(HANDLE file, FileIdentity identity, std::wstring folder)
+      : file_(file), folder_(std::move(folder)), identity_(identity) {}
   ~Win32LogFile() override { CloseHandle(file_); }  // releases the lock
   Win32LogFile(const Win32LogFile&) = delete;
   Win32LogFile& operator=(const Win32LogFile&) = delete;
@@ -287,8 +278,8 @@ std::unique_ptr<LogFile> OpenWin32LogFile(const std::string& path,
                                           std::string* error_text) {
   const HANDLE file = OpenLogFile(ToWide(path), error_text);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(file, &info)) {
+  FileIdentity identity;
+  if (!IdentityOfHandle(file, &identity)) {
     *error_text = SystemErrorText(GetLastError());
     CloseHandle(file);
     return nullptr;
@@ -299,5 +290,5 @@ std::unique_ptr<LogFile> OpenWin32LogFile(const std::string& path,
   const size_t end = path.find_last_of("\\/:");
   const std::string folder =
       end == std::string::npos ? "" : path.substr(0, end + 1);
-  return std::make_unique<Win32LogFile>(file, info, ToWide(folder));
+  return std::make_unique<Win32LogFile>(file, identity, ToWide(folder));
 }
